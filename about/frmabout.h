@@ -1,0 +1,25 @@
+#pragma once
+
+#include "toolkit/form.h"
+
+namespace about {
+
+// The About dialog opened from the popup's credit label.
+class frmabout final : public tk::Form {
+    Q_OBJECT
+public:
+    frmabout();
+    Q_DISABLE_COPY_MOVE(frmabout)
+
+    tk::Ref<tk::CommandButton> Command1;
+    tk::Ref<tk::Image> Image19;
+    tk::Ref<tk::Label> Label3;
+    tk::Ref<tk::Label> Label4;
+
+protected:
+    void build(tk::FormWindow& window) override;
+};
+
+} // namespace about
+
+extern tk::Global<about::frmabout> frmabout;

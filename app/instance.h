@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QLocalServer;
+
+namespace app {
+
+// One Kelvane per user and display. A second start asks the running one to
+// bring its popup back, since without a notification area nothing else can.
+class SingleInstance final : public QObject {
+    Q_OBJECT
+public:
+    explicit SingleInstance(QString socketPath = defaultSocketPath());
+    ~SingleInstance() override;
+    Q_DISABLE_COPY_MOVE(SingleInstance)
+
+    static QString defaultSocketPath();
+
+    // True when another instance took the request; this one should then exit.
+    bool forwardToRunning();
+
+    // Starts listening; false when the channel could not be opened, in which
+    // case the program runs on without it.
+    bool listen(std::function<void()> onShowRequest);
+
+private:
+    void serve();
+
+    QString m_path;
+    std::unique_ptr<QLocalServer> m_server;
+    std::function<void()> m_onShow;
+};
+
+} // namespace app

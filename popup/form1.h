@@ -1,0 +1,56 @@
+#pragma once
+
+#include "toolkit/form.h"
+
+namespace popup {
+
+// The temperature popup at the bottom-right corner of the screen.
+class Form1 final : public tk::Form {
+    Q_OBJECT
+public:
+    static constexpr float taskbarAllowance = 450;
+    static constexpr float slideStep = 20;
+
+    Form1();
+    Q_DISABLE_COPY_MOVE(Form1)
+
+    // Where the popup rests when shown: screen height minus popup height
+    // minus the taskbar allowance, from the current screen and popup.
+    static float restingTop();
+
+    // A newer slide request wins over one still running, so the two never
+    // run at once and cancel each other out.
+    void slideUp();
+    void slideDown();
+
+    tk::Ref<tk::CommandButton> Command1;
+    tk::Ref<tk::Timer> Timer3;
+    tk::Ref<tk::Timer> Timer2;
+    tk::Ref<tk::Timer> Timer1;
+    tk::Ref<tk::Label> gputemp;
+    tk::Ref<tk::Label> piquegputemp;
+    tk::Ref<tk::Label> Label2;
+    tk::Ref<tk::Label> Label4;
+    tk::Ref<tk::Label> Label6;
+    tk::Ref<tk::Shape> Shape4;
+    tk::Ref<tk::Shape> Shape3;
+    tk::Ref<tk::Shape> Shape2;
+    tk::Ref<tk::Label> Label5;
+    tk::Ref<tk::Shape> Shape1;
+    tk::Ref<tk::Label> Label7;
+
+protected:
+    void build(tk::FormWindow& window) override;
+    void onLoad() override;
+
+private:
+    void timer1Tick();
+    void timer2Tick();
+    void timer3Tick();
+
+    bool m_hasReading = false;
+};
+
+} // namespace popup
+
+extern tk::Global<popup::Form1> Form1;

@@ -1,0 +1,195 @@
+#include "nvml.h"
+
+#include <QFileInfo>
+
+namespace sampler {
+namespace {
+
+// From NVML's public documentation; no vendor header is needed.
+using nvmlReturn_t = int;
+using nvmlDevice_t = void*;
+constexpr nvmlReturn_t NVML_SUCCESS = 0;
+constexpr int NVML_TEMPERATURE_GPU = 0;
+constexpr int NVML_TEMPERATURE_THRESHOLD_SLOWDOWN = 1;
+constexpr unsigned NVML_DEVICE_NAME_BUFFER_SIZE = 96;
+
+struct nvmlTemperature_v1_t {
+    unsigned version;
+    int sensorType;
+    int temperature;
+};
+constexpr unsigned nvmlTemperature_v1 = sizeof(nvmlTemperature_v1_t) | (1u << 24);
+
+const char* knownError(int code)
+{
+    switch (code) {
+    case 1: return "NVML is not initialised";
+    case 2: return "invalid argument";
+    case 3: return "not supported by this GPU";
+    case 4: return "no permission";
+    case 6: return "no such GPU";
+    case 9: return "the NVIDIA driver is not loaded";
+    case 15: return "the GPU is lost";
+    case 18: return "the driver and library versions do not match";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+struct NvmlSource::Api {
+    using Init = nvmlReturn_t (*)();
+    using Shutdown = nvmlReturn_t (*)();
+    using HandleByIndex = nvmlReturn_t (*)(unsigned, nvmlDevice_t*);
+    using Temperature = nvmlReturn_t (*)(nvmlDevice_t, int, unsigned*);
+    using TemperatureV = nvmlReturn_t (*)(nvmlDevice_t, nvmlTemperature_v1_t*);
+    using Threshold = nvmlReturn_t (*)(nvmlDevice_t, int, unsigned*);
+    using Name = nvmlReturn_t (*)(nvmlDevice_t, char*, unsigned);
+    using ErrorString = const char* (*)(nvmlReturn_t);
+
+    Init init = nullptr;
+    Shutdown shutdown = nullptr;
+    HandleByIndex handleByIndex = nullptr;
+    Temperature temperature = nullptr;
+    TemperatureV temperatureV = nullptr;
+    Threshold threshold = nullptr;
+    Name name = nullptr;
+    ErrorString errorString = nullptr;
+};
+
+QString NvmlSource::defaultLibrary()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("nvml.dll");
+#else
+    return QStringLiteral("libnvidia-ml.so.1");
+#endif
+}
+
+NvmlSource::NvmlSource(QString library) : m_libraryName(std::move(library)) {}
+
+NvmlSource::~NvmlSource()
+{
+    shutdown();
+}
+
+bool NvmlSource::available()
+{
+    return bind().ok();
+}
+
+Outcome NvmlSource::bind()
+{
+    if (m_api)
+        return {};
+    m_library.setFileName(m_libraryName);
+    if (!m_library.load())
+        return {Cause::LibraryMissing, QStringLiteral("%1 was not found").arg(m_libraryName)};
+
+    auto api = std::make_unique<Api>();
+    auto resolve = [this](const char* symbol, auto& fn) {
+        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(m_library.resolve(symbol));
+        return fn != nullptr;
+    };
+    const char* missing = nullptr;
+    if (!resolve("nvmlInit_v2", api->init))
+        missing = "nvmlInit_v2";
+    else if (!resolve("nvmlShutdown", api->shutdown))
+        missing = "nvmlShutdown";
+    else if (!resolve("nvmlDeviceGetHandleByIndex_v2", api->handleByIndex))
+        missing = "nvmlDeviceGetHandleByIndex_v2";
+    resolve("nvmlDeviceGetTemperatureV", api->temperatureV);
+    if (!resolve("nvmlDeviceGetTemperature", api->temperature) && !api->temperatureV && !missing)
+        missing = "nvmlDeviceGetTemperature";
+    if (missing) {
+        m_library.unload();
+        return {Cause::FunctionMissing,
+                QStringLiteral("%1 has no function %2")
+                    .arg(m_libraryName, QString::fromLatin1(missing))};
+    }
+    resolve("nvmlDeviceGetTemperatureThreshold", api->threshold);
+    resolve("nvmlDeviceGetName", api->name);
+    resolve("nvmlErrorString", api->errorString);
+    m_api = std::move(api);
+    return {};
+}
+
+QString NvmlSource::errorText(int code) const
+{
+    if (const char* text = knownError(code))
+        return QString::fromLatin1(text);
+    if (m_api && m_api->errorString) {
+        if (const char* text = m_api->errorString(code))
+            return QString::fromUtf8(text);
+    }
+    return QStringLiteral("error %1").arg(code);
+}
+
+Outcome NvmlSource::read(unsigned index, Reading& reading)
+{
+    if (Outcome bound = bind(); !bound.ok())
+        return bound;
+
+    if (!m_initialised) {
+        const nvmlReturn_t rc = m_api->init();
+        if (rc != NVML_SUCCESS)
+            return {Cause::InitFailed, QStringLiteral("NVML could not start: %1").arg(errorText(rc))};
+        m_initialised = true;
+    }
+
+    if (!m_device || m_deviceIndex != index) {
+        nvmlDevice_t device = nullptr;
+        const nvmlReturn_t rc = m_api->handleByIndex(index, &device);
+        if (rc != NVML_SUCCESS || !device)
+            return {Cause::NoDevice,
+                    QStringLiteral("NVIDIA GPU %1 is not available: %2").arg(index).arg(errorText(rc))};
+        m_device = device;
+        m_deviceIndex = index;
+        m_deviceName.clear();
+        if (m_api->name) {
+            char name[NVML_DEVICE_NAME_BUFFER_SIZE] = {};
+            if (m_api->name(device, name, sizeof name) == NVML_SUCCESS)
+                m_deviceName = QString::fromUtf8(name, qstrnlen(name, sizeof name));
+        }
+        if (m_deviceName.isEmpty())
+            m_deviceName = QStringLiteral("NVIDIA GPU %1").arg(index);
+        // The slowdown threshold is fixed per GPU; once is enough.
+        m_upper = 0;
+        unsigned value = 0;
+        if (m_api->threshold &&
+            m_api->threshold(device, NVML_TEMPERATURE_THRESHOLD_SLOWDOWN, &value) == NVML_SUCCESS)
+            m_upper = static_cast<qint32>(value);
+    }
+
+    qint32 core = 0;
+    nvmlReturn_t rc = NVML_SUCCESS;
+    if (m_api->temperatureV) {
+        nvmlTemperature_v1_t t{nvmlTemperature_v1, NVML_TEMPERATURE_GPU, 0};
+        rc = m_api->temperatureV(m_device, &t);
+        core = t.temperature;
+    } else {
+        unsigned value = 0;
+        rc = m_api->temperature(m_device, NVML_TEMPERATURE_GPU, &value);
+        core = static_cast<qint32>(value);
+    }
+    if (rc != NVML_SUCCESS) {
+        // A lost or reset GPU needs a fresh handle once it comes back.
+        m_device = nullptr;
+        return {Cause::QueryFailed,
+                QStringLiteral("%1: no temperature (%2)").arg(m_deviceName, errorText(rc))};
+    }
+
+    reading.core = core;
+    reading.upper = m_upper;
+    return {Cause::None, QStringLiteral("%1 via NVML").arg(m_deviceName)};
+}
+
+void NvmlSource::shutdown()
+{
+    if (m_api && m_initialised)
+        m_api->shutdown();
+    m_initialised = false;
+    m_device = nullptr;
+}
+
+} // namespace sampler

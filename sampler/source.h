@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace sampler {
+
+// Why a query gave no reading. Each cause is reported once on stderr.
+enum class Cause {
+    None,
+    LibraryMissing,
+    FunctionMissing,
+    InitFailed,
+    NoDevice,
+    QueryFailed,
+    Asleep,
+    Unreadable,
+};
+
+struct Outcome {
+    Cause cause = Cause::None;
+    QString detail; // for the user: what failed, or which GPU was read
+
+    bool ok() const { return cause == Cause::None; }
+};
+
+struct Reading {
+    qint32 core = 0;
+    qint32 upper = 0;
+};
+
+// One way of reading the first GPU's core temperature.
+class Source {
+public:
+    Source() = default;
+    virtual ~Source() = default;
+    Q_DISABLE_COPY_MOVE(Source)
+
+    // Fills reading only on success.
+    virtual Outcome read(unsigned index, Reading& reading) = 0;
+    // Lets go of whatever the source holds; the next read starts afresh.
+    virtual void shutdown() {}
+};
+
+} // namespace sampler

@@ -1,0 +1,168 @@
+#include "application.h"
+#include "dispatch.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+#include <vector>
+
+namespace tk {
+namespace {
+
+struct Registered {
+    std::unique_ptr<Instance> instance;
+    std::function<void()> forget;
+};
+
+std::vector<Registered>& registry()
+{
+    static std::vector<Registered> instances;
+    return instances;
+}
+
+int g_loadedForms = 0;
+int g_exitStatus = 0;
+bool g_failed = false;
+int g_handlerDepth = 0;
+FatalReporter g_reporter;
+
+void endIfNothingLoaded()
+{
+    // Queued so that the handler which unloaded the last form finishes first.
+    QTimer::singleShot(0, qApp, [] {
+        if (g_loadedForms == 0 && !g_failed)
+            QCoreApplication::exit(g_exitStatus);
+    });
+}
+
+} // namespace
+
+void init()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setFont(defaultFont());
+}
+
+QFont defaultFont()
+{
+    // An Arial-metric sans face at 8 pt on a 96 dpi screen: the labels were
+    // sized for a small face like this one and wider faces overflow them.
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans Condensed")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
+int exec()
+{
+    if (g_failed)
+        return g_exitStatus;
+    if (g_loadedForms == 0)
+        return g_exitStatus;
+    const int status = QApplication::exec();
+    return g_failed ? g_exitStatus : status;
+}
+
+int exitStatus() noexcept
+{
+    return g_exitStatus;
+}
+
+void releaseInstances()
+{
+    auto& instances = registry();
+    while (!instances.empty()) {
+        Registered entry = std::move(instances.back());
+        instances.pop_back();
+        dispatch([&entry] { entry.instance->terminate(); });
+        entry.forget();
+        entry.instance.reset();
+    }
+}
+
+void formLoaded()
+{
+    ++g_loadedForms;
+}
+
+void formUnloaded()
+{
+    if (g_loadedForms > 0)
+        --g_loadedForms;
+    if (g_loadedForms == 0)
+        endIfNothingLoaded();
+}
+
+int loadedForms() noexcept
+{
+    return g_loadedForms;
+}
+
+void detail::registerInstance(Instance* instance, std::function<void()> forget)
+{
+    registry().push_back({std::unique_ptr<Instance>(instance), std::move(forget)});
+}
+
+void detail::fail(int status)
+{
+    g_failed = true;
+    g_exitStatus = status;
+    QCoreApplication::exit(status);
+}
+
+void dispatch(const std::function<void()>& handler) noexcept
+{
+    if (g_failed)
+        return;
+    ++g_handlerDepth;
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        detail::reportFatal(QString::fromUtf8(e.what()));
+    } catch (...) {
+        detail::reportFatal(QStringLiteral("Unknown error"));
+    }
+    --g_handlerDepth;
+}
+
+bool handlerRunning() noexcept
+{
+    return g_handlerDepth > 0;
+}
+
+bool failed() noexcept
+{
+    return g_failed;
+}
+
+void setFatalReporter(FatalReporter reporter)
+{
+    g_reporter = std::move(reporter);
+}
+
+void detail::reportFatal(const QString& message) noexcept
+{
+    if (g_failed)
+        return;
+    // Set before the box opens: timers keep ticking under a modal dialog and
+    // must not run more handlers or stack further reports.
+    g_failed = true;
+    g_exitStatus = 1;
+    std::fprintf(stderr, "kelvane: %s\n", qUtf8Printable(message));
+    std::fflush(stderr);
+    try {
+        if (g_reporter)
+            g_reporter(message);
+        else
+            QMessageBox::critical(nullptr, QStringLiteral("Kelvane"), message);
+    } catch (...) {
+    }
+    detail::fail(1);
+}
+
+} // namespace tk

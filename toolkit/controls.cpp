@@ -1,0 +1,193 @@
+#include "controls.h"
+#include "dispatch.h"
+#include "error.h"
+#include "screen.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace tk {
+
+void throwObjectUnloaded()
+{
+    throw Error(Status::ObjectUnloaded, QStringLiteral("Object was unloaded"));
+}
+
+void place(QWidget& control, const Twips& rect)
+{
+    const Screen& s = screen();
+    control.setGeometry(s.toPixels(rect.left), s.toPixelsY(rect.top), s.toPixels(rect.width),
+                        s.toPixelsY(rect.height));
+}
+
+void stackFrontToBack(std::initializer_list<QWidget*> controls)
+{
+    for (auto it = std::rbegin(controls); it != std::rend(controls); ++it)
+        (*it)->raise();
+}
+
+Label::Label(QWidget* parent, const QString& name, const QString& caption, const Twips& rect)
+    : QLabel(caption, parent)
+{
+    setObjectName(name);
+    setTextFormat(Qt::PlainText);
+    setWordWrap(false);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setMargin(0);
+    setIndent(0);
+    setFocusPolicy(Qt::NoFocus);
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, p.color(QPalette::ButtonText));
+    setPalette(p);
+    place(*this, rect);
+}
+
+void Label::setCaption(const QString& caption)
+{
+    // Repainting an unchanged caption twice a second is wasted work.
+    if (caption != text())
+        setText(caption);
+}
+
+void Label::setForeColor(const QColor& color)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, color);
+    setPalette(p);
+}
+
+void Label::setBackColor(const QColor& color)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Window, color);
+    setPalette(p);
+}
+
+void Label::setOpaque(bool opaque)
+{
+    setAutoFillBackground(opaque);
+}
+
+void Label::setCentred(bool centred)
+{
+    setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+}
+
+void Label::setPointer(Pointer pointer)
+{
+    if (pointer == Pointer::SizeAll)
+        setCursor(Qt::SizeAllCursor);
+    else
+        unsetCursor();
+}
+
+void Label::onClick(Handler handler)
+{
+    m_click = std::move(handler);
+}
+
+void Label::mousePressEvent(QMouseEvent* event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    event->accept();
+}
+
+void Label::mouseReleaseEvent(QMouseEvent* event)
+{
+    const bool click = m_pressed && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
+    m_pressed = false;
+    event->accept();
+    if (click && m_click)
+        dispatch(m_click);
+}
+
+CommandButton::CommandButton(QWidget* parent, const QString& name, const QString& caption,
+                             const Twips& rect)
+    : QPushButton(caption, parent)
+{
+    setObjectName(name);
+    setFocusPolicy(Qt::StrongFocus);
+    setAutoDefault(false);
+    place(*this, rect);
+}
+
+void CommandButton::onClick(Handler handler)
+{
+    connect(this, &QPushButton::clicked, this, [h = std::move(handler)] { dispatch(h); });
+}
+
+Shape::Shape(QWidget* parent, const QString& name, const Twips& rect) : QWidget(parent)
+{
+    setObjectName(name);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    place(*this, rect);
+}
+
+void Shape::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+Image::Image(QWidget* parent, const QString& name, const Picture& picture, const Twips& rect)
+    : QLabel(parent)
+{
+    setObjectName(name);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setFocusPolicy(Qt::NoFocus);
+    place(*this, rect);
+    const QList<QSize> sizes = picture.icon().availableSizes();
+    const QSize natural = sizes.isEmpty() ? QSize(32, 32) : sizes.first();
+    setPixmap(picture.icon().pixmap(natural));
+}
+
+Timer::Timer(QObject* parent, const QString& name, int intervalMs, bool enabled)
+    : QObject(parent), m_enabled(enabled)
+{
+    setObjectName(name);
+    // A 1 ms animation timer must tick about every millisecond, not at the
+    // 5 % slack a coarse timer is allowed.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(intervalMs);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (m_enabled && m_tick)
+            dispatch(m_tick);
+    });
+}
+
+void Timer::setEnabled(bool enabled)
+{
+    if (m_halted)
+        throwObjectUnloaded();
+    m_enabled = enabled;
+    update();
+}
+
+void Timer::onTick(Handler handler)
+{
+    m_tick = std::move(handler);
+    update();
+}
+
+void Timer::halt()
+{
+    m_halted = true;
+    m_timer.stop();
+}
+
+void Timer::update()
+{
+    // A timer without a tick handler would only wake the process for nothing.
+    const bool run = m_enabled && m_tick && !m_halted;
+    if (run && !m_timer.isActive())
+        m_timer.start();
+    else if (!run)
+        m_timer.stop();
+}
+
+} // namespace tk

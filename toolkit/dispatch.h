@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <utility>
+
+namespace tk {
+
+// Every event handler enters the program through here. An error the handler
+// did not catch is reported to the user and ends the program with status 1.
+void dispatch(const std::function<void()>& handler) noexcept;
+
+// True while a handler is running; the program only ends between handlers.
+bool handlerRunning() noexcept;
+
+// True once an uncaught error has been reported; no handler runs after that.
+bool failed() noexcept;
+
+// Replaces the message box of a fatal report, for tests that must not block.
+using FatalReporter = std::function<void(const QString& message)>;
+void setFatalReporter(FatalReporter reporter);
+
+// Runs a handler statement by statement, swallowing each statement's error.
+class ResumeNext final {
+public:
+    template <class Statement> void operator()(Statement&& statement) noexcept
+    {
+        try {
+            std::forward<Statement>(statement)();
+        } catch (const std::exception&) {
+            ++m_errors;
+        }
+    }
+
+    int errors() const noexcept { return m_errors; }
+
+private:
+    int m_errors = 0;
+};
+
+namespace detail {
+void reportFatal(const QString& message) noexcept;
+}
+
+} // namespace tk

@@ -1,0 +1,163 @@
+#include "shell.h"
+
+#include "toolkit/error.h"
+#include "toolkit/form.h"
+#include "toolkit/picture.h"
+#include "toolkit/screen.h"
+
+#include <QtEndian>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace tray {
+namespace {
+
+using Key = std::pair<quint32, qint32>;
+
+std::map<Key, std::unique_ptr<QSystemTrayIcon>>& icons()
+{
+    static std::map<Key, std::unique_ptr<QSystemTrayIcon>> table;
+    return table;
+}
+
+void warnNoNotificationArea()
+{
+    static bool warned = false;
+    if (warned || QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    warned = true;
+    std::fprintf(stderr, "kelvane: no notification area found; the icon will appear when one "
+                         "starts. Until then, run kelvane again to bring a hidden popup back.\n");
+    std::fflush(stderr);
+}
+
+void deliver(quint32 hWnd, qint32 callbackMessage, int mouseMessage)
+{
+    Q_UNUSED(callbackMessage);
+    if (mouseMessage == 0)
+        return;
+    tk::Form* form = tk::Form::fromHandle(hWnd);
+    if (!form)
+        return;
+    const float x = static_cast<float>(mouseMessage) * tk::screen().twipsPerPixelX();
+    form->deliverMouseMove(0, 0, x, 0);
+}
+
+} // namespace
+
+QByteArray toAnsi(const TrayIconRecord& record)
+{
+    QByteArray bytes(kRecordSize, '\0');
+    char* p = bytes.data();
+    qToLittleEndian<qint32>(record.cbSize, p);
+    qToLittleEndian<quint32>(record.hWnd, p + 4);
+    qToLittleEndian<qint32>(record.uID, p + 8);
+    qToLittleEndian<qint32>(record.uFlags, p + 12);
+    qToLittleEndian<qint32>(record.uCallbackMessage, p + 16);
+    qToLittleEndian<quint32>(record.hIcon, p + 20);
+    // One byte short of the field, so the tip always keeps its terminator.
+    const QByteArray tip = record.szTip.toLatin1().left(kTipLength - 1);
+    std::copy(tip.cbegin(), tip.cend(), p + 24);
+    return bytes;
+}
+
+TrayIconRecord fromAnsi(const QByteArray& bytes)
+{
+    TrayIconRecord record;
+    if (bytes.size() < kRecordSize)
+        throw tk::Error(tk::Status::InvalidCall, QStringLiteral("Notification record too short"));
+    const char* p = bytes.constData();
+    record.cbSize = qFromLittleEndian<qint32>(p);
+    record.hWnd = qFromLittleEndian<quint32>(p + 4);
+    record.uID = qFromLittleEndian<qint32>(p + 8);
+    record.uFlags = qFromLittleEndian<qint32>(p + 12);
+    record.uCallbackMessage = qFromLittleEndian<qint32>(p + 16);
+    record.hIcon = qFromLittleEndian<quint32>(p + 20);
+    record.szTip = QString::fromLatin1(p + 24, qstrnlen(p + 24, kTipLength));
+    return record;
+}
+
+int mouseMessageFor(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        return WM_LBUTTONDOWN;
+    case QSystemTrayIcon::DoubleClick:
+        return WM_LBUTTONDBLCLK;
+    case QSystemTrayIcon::Context:
+        return WM_RBUTTONDOWN;
+    case QSystemTrayIcon::MiddleClick:
+        return WM_MBUTTONDOWN;
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return 0;
+}
+
+int decodeMouseMessage(float x, float twipsPerPixel)
+{
+    const float quotient = tk::checked(x / twipsPerPixel);
+    const float rounded = std::nearbyint(quotient);
+    if (rounded < static_cast<float>(std::numeric_limits<qint32>::min()) ||
+        rounded >= static_cast<float>(std::numeric_limits<qint32>::max()))
+        throw tk::Error(tk::Status::Overflow, QStringLiteral("Overflow"));
+    return static_cast<int>(rounded);
+}
+
+qint32 Shell_NotifyIconA(qint32 operation, TrayIconRecord& record)
+{
+    // The shell works on the byte layout; whatever it holds afterwards is
+    // what the caller's record holds.
+    QByteArray bytes = toAnsi(record);
+    const TrayIconRecord in = fromAnsi(bytes);
+    const Key key{in.hWnd, in.uID};
+    qint32 result = 0;
+
+    if (operation == NIM_ADD && icons().find(key) == icons().end()) {
+        auto icon = std::make_unique<QSystemTrayIcon>();
+        if (in.uFlags & NIF_ICON)
+            icon->setIcon(tk::Picture::fromHandle(in.hIcon));
+        if ((in.uFlags & NIF_TIP) && !in.szTip.isEmpty())
+            icon->setToolTip(in.szTip);
+        if (in.uFlags & NIF_MESSAGE) {
+            QObject::connect(icon.get(), &QSystemTrayIcon::activated, icon.get(),
+                             [hWnd = in.hWnd, msg = in.uCallbackMessage](auto reason) {
+                                 deliver(hWnd, msg, mouseMessageFor(reason));
+                             });
+        }
+        warnNoNotificationArea();
+        // Shown even without a notification area: Qt docks it as soon as one
+        // appears, and again whenever one restarts.
+        icon->show();
+        icons().emplace(key, std::move(icon));
+        result = 1;
+    } else if (operation == NIM_DELETE) {
+        auto it = icons().find(key);
+        if (it != icons().end()) {
+            it->second->hide();
+            icons().erase(it);
+            result = 1;
+        }
+    }
+
+    record = fromAnsi(bytes);
+    return result;
+}
+
+bool iconRegistered(quint32 hWnd, qint32 id)
+{
+    return icons().find({hWnd, id}) != icons().end();
+}
+
+QSystemTrayIcon* trayIconFor(quint32 hWnd, qint32 id)
+{
+    auto it = icons().find({hWnd, id});
+    return it == icons().end() ? nullptr : it->second.get();
+}
+
+} // namespace tray
