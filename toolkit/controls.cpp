@@ -154,10 +154,13 @@ Timer::Timer(QObject* parent, const QString& name, int intervalMs, bool enabled)
     // 5 % slack a coarse timer is allowed.
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(intervalMs);
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (m_enabled && m_tick)
-            dispatch(m_tick);
-    });
+    connect(&m_timer, &QTimer::timeout, this, &Timer::tick);
+}
+
+void Timer::tick()
+{
+    if (m_enabled && m_tick && !m_halted)
+        dispatch(m_tick);
 }
 
 void Timer::setEnabled(bool enabled)

@@ -96,6 +96,8 @@ public:
     void setEnabled(bool enabled);
     int interval() const noexcept { return m_timer.interval(); }
     void onTick(Handler handler);
+    // One tick now, exactly as an expiry of the timer would run it.
+    void tick();
     // Stops for good when its form unloads.
     void halt();
 

@@ -1,0 +1,151 @@
+/* A stand-in for NVIDIA's management library with the same names and ABI,
+ * whose readings and failures a test scripts through the fakenvml_* calls. */
+#include "fakenvml.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#define EXPORT __attribute__((visibility("default")))
+
+typedef int nvmlReturn_t;
+typedef void* nvmlDevice_t;
+
+typedef struct {
+    unsigned version;
+    int sensorType;
+    int temperature;
+} nvmlTemperature_v1_t;
+
+static int g_devices = 1;
+static int g_initResult = 0;
+static int g_initialised = 0;
+static int g_readings[FAKENVML_MAX_SCRIPT];
+static int g_results[FAKENVML_MAX_SCRIPT];
+static int g_scriptLength = 0;
+static int g_next = 0;
+static int g_thresholdSlowdown = 90;
+static unsigned g_badVersion = 0;
+static struct fakenvml_counts g_counts;
+static char g_device[4];
+
+EXPORT void fakenvml_reset(void)
+{
+    g_devices = 1;
+    g_initResult = 0;
+    g_initialised = 0;
+    g_scriptLength = 0;
+    g_next = 0;
+    g_badVersion = 0;
+    memset(&g_counts, 0, sizeof g_counts);
+}
+
+EXPORT void fakenvml_script(const int* readings, const int* results, int length)
+{
+    if (length > FAKENVML_MAX_SCRIPT)
+        length = FAKENVML_MAX_SCRIPT;
+    for (int i = 0; i < length; ++i) {
+        g_readings[i] = readings[i];
+        g_results[i] = results ? results[i] : 0;
+    }
+    g_scriptLength = length;
+    g_next = 0;
+}
+
+EXPORT void fakenvml_set_init_result(int result) { g_initResult = result; }
+EXPORT void fakenvml_set_devices(int count) { g_devices = count; }
+EXPORT void fakenvml_get_counts(struct fakenvml_counts* out) { *out = g_counts; }
+EXPORT unsigned fakenvml_bad_version(void) { return g_badVersion; }
+
+EXPORT nvmlReturn_t nvmlInit_v2(void)
+{
+    ++g_counts.init;
+    if (g_initResult == 0)
+        g_initialised = 1;
+    return g_initResult;
+}
+
+EXPORT nvmlReturn_t nvmlShutdown(void)
+{
+    ++g_counts.shutdown;
+    if (!g_initialised)
+        return 1;
+    g_initialised = 0;
+    return 0;
+}
+
+#ifndef FAKENVML_NO_HANDLE
+EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_t* device)
+{
+    ++g_counts.handle;
+    if (!g_initialised)
+        return 1;
+    if (index >= (unsigned)g_devices || index >= sizeof g_device)
+        return 2;
+    *device = &g_device[index];
+    return 0;
+}
+#endif
+
+EXPORT nvmlReturn_t nvmlDeviceGetName(nvmlDevice_t device, char* name, unsigned length)
+{
+    (void)device;
+    snprintf(name, length, "Stand-in GPU");
+    return 0;
+}
+
+/* Takes the next scripted step; an exhausted script repeats its last one. */
+static nvmlReturn_t next_reading(int* value)
+{
+    if (!g_initialised)
+        return 1;
+    if (g_scriptLength == 0)
+        return 3;
+    int i = g_next < g_scriptLength ? g_next++ : g_scriptLength - 1;
+    if (g_results[i] != 0)
+        return g_results[i];
+    *value = g_readings[i];
+    return 0;
+}
+
+EXPORT nvmlReturn_t nvmlDeviceGetTemperature(nvmlDevice_t device, int sensor, unsigned* temp)
+{
+    (void)device;
+    ++g_counts.temperature;
+    if (sensor != 0)
+        return 2;
+    int value = 0;
+    nvmlReturn_t rc = next_reading(&value);
+    if (rc == 0)
+        *temp = (unsigned)value;
+    return rc;
+}
+
+#ifndef FAKENVML_NO_TEMPERATURE_V
+EXPORT nvmlReturn_t nvmlDeviceGetTemperatureV(nvmlDevice_t device, nvmlTemperature_v1_t* t)
+{
+    (void)device;
+    ++g_counts.temperatureV;
+    if (t->version != (sizeof(nvmlTemperature_v1_t) | (1u << 24))) {
+        g_badVersion = t->version;
+        return 25; /* argument version mismatch */
+    }
+    if (t->sensorType != 0)
+        return 2;
+    return next_reading(&t->temperature);
+}
+#endif
+
+EXPORT nvmlReturn_t nvmlDeviceGetTemperatureThreshold(nvmlDevice_t device, int type, unsigned* temp)
+{
+    (void)device;
+    ++g_counts.threshold;
+    if (type != 1)
+        return 3;
+    *temp = (unsigned)g_thresholdSlowdown;
+    return 0;
+}
+
+EXPORT const char* nvmlErrorString(nvmlReturn_t result)
+{
+    return result == 0 ? "Success" : "Stand-in error";
+}

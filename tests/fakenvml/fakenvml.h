@@ -1,0 +1,29 @@
+/* Test controls of the stand-in NVML library. */
+#pragma once
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define FAKENVML_MAX_SCRIPT 64
+
+struct fakenvml_counts {
+    int init;
+    int shutdown;
+    int handle;
+    int temperature;
+    int temperatureV;
+    int threshold;
+};
+
+/* Each scripted step is a reading, or a failure when its result is non-zero. */
+void fakenvml_reset(void);
+void fakenvml_script(const int* readings, const int* results, int length);
+void fakenvml_set_init_result(int result);
+void fakenvml_set_devices(int count);
+void fakenvml_get_counts(struct fakenvml_counts* out);
+unsigned fakenvml_bad_version(void);
+
+#ifdef __cplusplus
+}
+#endif

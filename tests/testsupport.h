@@ -1,0 +1,71 @@
+#pragma once
+
+#include "fakenvml/fakenvml.h"
+
+#include "toolkit/application.h"
+#include "toolkit/dispatch.h"
+
+#include <QLibrary>
+#include <QString>
+#include <QTest>
+
+#include <vector>
+
+namespace testsupport {
+
+// The stand-in library as the program itself finds it, on the search path.
+class FakeNvml final {
+public:
+    explicit FakeNvml(const QString& file = QStringLiteral("libnvidia-ml.so.1")) : m_lib(file)
+    {
+        if (!m_lib.load())
+            qFatal("stand-in NVML not found: %s", qPrintable(m_lib.errorString()));
+        reset = resolve<decltype(reset)>("fakenvml_reset");
+        scriptFn = resolve<decltype(scriptFn)>("fakenvml_script");
+        setInitResult = resolve<decltype(setInitResult)>("fakenvml_set_init_result");
+        setDevices = resolve<decltype(setDevices)>("fakenvml_set_devices");
+        countsFn = resolve<decltype(countsFn)>("fakenvml_get_counts");
+        reset();
+    }
+
+    void script(const std::vector<int>& readings, const std::vector<int>& results = {})
+    {
+        scriptFn(readings.data(), results.empty() ? nullptr : results.data(),
+                 static_cast<int>(readings.size()));
+    }
+
+    fakenvml_counts counts() const
+    {
+        fakenvml_counts c{};
+        countsFn(&c);
+        return c;
+    }
+
+    void (*reset)() = nullptr;
+    void (*setInitResult)(int) = nullptr;
+    void (*setDevices)(int) = nullptr;
+
+private:
+    template <class F> F resolve(const char* name)
+    {
+        auto fn = reinterpret_cast<F>(m_lib.resolve(name));
+        if (!fn)
+            qFatal("stand-in NVML lacks %s", name);
+        return fn;
+    }
+
+    QLibrary m_lib;
+    void (*scriptFn)(const int*, const int*, int) = nullptr;
+    void (*countsFn)(fakenvml_counts*) = nullptr;
+};
+
+// Fails the test on any report of an uncaught error instead of blocking on a
+// message box.
+inline void failOnFatalReport()
+{
+    tk::setFatalReporter([](const QString& message) {
+        QFAIL(qPrintable(QStringLiteral("unexpected error report: ") + message));
+    });
+}
+
+} // namespace testsupport
