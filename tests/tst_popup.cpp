@@ -8,7 +8,10 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTest>
+#include <qpa/qplatformnativeinterface.h>
 
 namespace {
 
@@ -21,6 +24,27 @@ int slideUntilStopped(tk::Timer& timer, int limit = 1000)
         ++ticks;
     }
     return ticks;
+}
+
+// Gives the offscreen platform's only screen a new size in pixels.
+bool resizeScreen(int width, int height)
+{
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    using Getter = QJsonObject (*)(QPlatformNativeInterface*);
+    using Setter = void (*)(const QJsonObject&, QPlatformNativeInterface*);
+    auto get = reinterpret_cast<Getter>(native->nativeResourceForIntegration("configuration"));
+    auto set = reinterpret_cast<Setter>(native->nativeResourceForIntegration("setConfiguration"));
+    if (!get || !set)
+        return false;
+    QJsonObject config = get(native);
+    QJsonArray screens = config.value(QStringLiteral("screens")).toArray();
+    QJsonObject screen = screens.at(0).toObject();
+    screen.insert(QStringLiteral("width"), width);
+    screen.insert(QStringLiteral("height"), height);
+    screens.replace(0, screen);
+    config.insert(QStringLiteral("screens"), screens);
+    set(config, native);
+    return QGuiApplication::primaryScreen()->geometry().size() == QSize(width, height);
 }
 
 QRect pixels(int left, int top, int width, int height)
@@ -115,6 +139,24 @@ private Q_SLOTS:
         Form1->slideUp();
         QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer2->enabled(), 5000);
         QCOMPARE(Form1->top(), 9115.0f);
+    }
+
+    void screenSizeChangeMovesTheStopsOnTheNextTick()
+    {
+        Form1->slideDown();
+        Form1->Timer3->tick();
+        QCOMPARE(Form1->top(), 9155.0f);
+        // A smaller screen: the bottom edge is now at 9000 twips.
+        QVERIFY(resizeScreen(960, 600));
+        QCOMPARE(popup::Form1::restingTop(), 7335.0f);
+        Form1->Timer3->tick();
+        QVERIFY(!Form1->Timer3->enabled());
+        QCOMPARE(Form1->top(), 9175.0f);
+
+        Form1->slideUp();
+        QCOMPARE(slideUntilStopped(Form1->Timer2.get()), 93);
+        QCOMPARE(Form1->top(), 7315.0f);
+        QVERIFY(resizeScreen(960, 720));
     }
 
     void controlsFollowTheDesign_data()
