@@ -2,6 +2,10 @@
 
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace sampler {
 namespace {
 
@@ -41,6 +45,7 @@ struct NvmlSource::Api {
     using Init = nvmlReturn_t (*)();
     using Shutdown = nvmlReturn_t (*)();
     using HandleByIndex = nvmlReturn_t (*)(unsigned, nvmlDevice_t*);
+    using HandleByPciBusId = nvmlReturn_t (*)(const char*, nvmlDevice_t*);
     using Temperature = nvmlReturn_t (*)(nvmlDevice_t, int, unsigned*);
     using TemperatureV = nvmlReturn_t (*)(nvmlDevice_t, nvmlTemperature_v1_t*);
     using Threshold = nvmlReturn_t (*)(nvmlDevice_t, int, unsigned*);
@@ -50,6 +55,7 @@ struct NvmlSource::Api {
     Init init = nullptr;
     Shutdown shutdown = nullptr;
     HandleByIndex handleByIndex = nullptr;
+    HandleByPciBusId handleByPciBusId = nullptr;
     Temperature temperature = nullptr;
     TemperatureV temperatureV = nullptr;
     Threshold threshold = nullptr;
@@ -60,13 +66,22 @@ struct NvmlSource::Api {
 QString NvmlSource::defaultLibrary()
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("nvml.dll");
+    // The system folder only: an nvml.dll planted beside the program or in
+    // the current folder must never be loaded.
+    wchar_t dir[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(dir, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QStringLiteral("nvml.dll (no system folder)");
+    return QString::fromWCharArray(dir, static_cast<int>(length)) + QStringLiteral("\\nvml.dll");
 #else
     return QStringLiteral("libnvidia-ml.so.1");
 #endif
 }
 
-NvmlSource::NvmlSource(QString library) : m_libraryName(std::move(library)) {}
+NvmlSource::NvmlSource(QString library, QString pciAddress)
+    : m_libraryName(std::move(library)), m_pciAddress(std::move(pciAddress))
+{
+}
 
 NvmlSource::~NvmlSource()
 {
@@ -107,6 +122,7 @@ Outcome NvmlSource::bind()
                 QStringLiteral("%1 has no function %2")
                     .arg(m_libraryName, QString::fromLatin1(missing))};
     }
+    resolve("nvmlDeviceGetHandleByPciBusId_v2", api->handleByPciBusId);
     resolve("nvmlDeviceGetTemperatureThreshold", api->threshold);
     resolve("nvmlDeviceGetName", api->name);
     resolve("nvmlErrorString", api->errorString);
@@ -139,10 +155,14 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
 
     if (!m_device || m_deviceIndex != index) {
         nvmlDevice_t device = nullptr;
-        const nvmlReturn_t rc = m_api->handleByIndex(index, &device);
+        const bool byAddress = !m_pciAddress.isEmpty() && m_api->handleByPciBusId;
+        const nvmlReturn_t rc =
+            byAddress ? m_api->handleByPciBusId(m_pciAddress.toLatin1().constData(), &device)
+                      : m_api->handleByIndex(index, &device);
+        const QString which = byAddress ? m_pciAddress : QString::number(index);
         if (rc != NVML_SUCCESS || !device)
             return {Cause::NoDevice,
-                    QStringLiteral("NVIDIA GPU %1 is not available: %2").arg(index).arg(errorText(rc))};
+                    QStringLiteral("NVIDIA GPU %1 is not available: %2").arg(which, errorText(rc))};
         m_device = device;
         m_deviceIndex = index;
         m_deviceName.clear();
@@ -186,6 +206,7 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
 
 void NvmlSource::shutdown()
 {
+    // Device handles die with the library's session.
     if (m_api && m_initialised)
         m_api->shutdown();
     m_initialised = false;

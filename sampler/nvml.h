@@ -14,7 +14,8 @@ class NvmlSource final : public Source {
 public:
     static QString defaultLibrary();
 
-    explicit NvmlSource(QString library = defaultLibrary());
+    // Reads the GPU at this PCI address when given, else the monitor's index.
+    explicit NvmlSource(QString library = defaultLibrary(), QString pciAddress = {});
     ~NvmlSource() override;
     Q_DISABLE_COPY_MOVE(NvmlSource)
 
@@ -31,6 +32,7 @@ private:
     QString errorText(int code) const;
 
     QString m_libraryName;
+    QString m_pciAddress;
     QLibrary m_library;
     std::unique_ptr<Api> m_api;
     bool m_initialised = false;

@@ -1,5 +1,6 @@
 #include "thermal.h"
 #include "nvml.h"
+#include "select.h"
 
 #include "toolkit/error.h"
 
@@ -39,7 +40,7 @@ qint32 NvCplGetThermalSettings(quint32 monitor, qint32* core, qint32* ambient, q
 {
     State& s = state();
     if (!s.source)
-        s.source = std::make_unique<NvmlSource>();
+        s.source = chooseSource(Sysfs(), NvmlSource::defaultLibrary());
 
     Reading reading;
     s.last = s.source->read(monitor, reading);

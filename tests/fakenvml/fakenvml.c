@@ -27,6 +27,7 @@ static int g_thresholdSlowdown = 90;
 static unsigned g_badVersion = 0;
 static struct fakenvml_counts g_counts;
 static char g_device[4];
+static char g_lastBusId[32];
 
 EXPORT void fakenvml_reset(void)
 {
@@ -37,6 +38,7 @@ EXPORT void fakenvml_reset(void)
     g_next = 0;
     g_badVersion = 0;
     memset(&g_counts, 0, sizeof g_counts);
+    g_lastBusId[0] = '\0';
 }
 
 EXPORT void fakenvml_script(const int* readings, const int* results, int length)
@@ -85,6 +87,18 @@ EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_t* 
     return 0;
 }
 #endif
+
+EXPORT const char* fakenvml_last_bus_id(void) { return g_lastBusId; }
+
+EXPORT nvmlReturn_t nvmlDeviceGetHandleByPciBusId_v2(const char* busId, nvmlDevice_t* device)
+{
+    ++g_counts.handle;
+    snprintf(g_lastBusId, sizeof g_lastBusId, "%s", busId);
+    if (!g_initialised)
+        return 1;
+    *device = &g_device[0];
+    return 0;
+}
 
 EXPORT nvmlReturn_t nvmlDeviceGetName(nvmlDevice_t device, char* name, unsigned length)
 {

@@ -23,6 +23,7 @@ void fakenvml_set_init_result(int result);
 void fakenvml_set_devices(int count);
 void fakenvml_get_counts(struct fakenvml_counts* out);
 unsigned fakenvml_bad_version(void);
+const char* fakenvml_last_bus_id(void);
 
 #ifdef __cplusplus
 }

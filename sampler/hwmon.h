@@ -1,0 +1,35 @@
+#pragma once
+
+#include "source.h"
+#include "sysfs.h"
+
+namespace sampler {
+
+// A card's temperature through the kernel's hwmon interface: amdgpu's
+// "edge" sensor, nouveau's temp1, the package or GPU sensor of Intel's xe
+// and i915 where the driver has one.
+class HwmonSource final : public Source {
+public:
+    HwmonSource(Sysfs sysfs, DrmCard card);
+
+    Outcome read(unsigned index, Reading& reading) override;
+
+    // Whether the card has a sensor this source can read; looks it up.
+    bool hasSensor();
+
+private:
+    struct Sensor {
+        QString input;
+        QString critical;
+        QString label; // for the tooltip
+        qint32 upper = 0;
+    };
+    std::optional<Sensor> findSensor() const;
+    QString gpuName() const;
+
+    Sysfs m_sysfs;
+    DrmCard m_card;
+    std::optional<Sensor> m_sensor;
+};
+
+} // namespace sampler

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "source.h"
+#include "sysfs.h"
+
+#include <memory>
+
+namespace sampler {
+
+// The best way to read the machine's first GPU, in PCI bus order: NVML for an
+// NVIDIA card on the vendor driver, else the hwmon sensor of the first card
+// that has one. With no graphics card listed at all (no sysfs, another
+// system) NVML is tried as it is.
+std::unique_ptr<Source> chooseSource(const Sysfs& sysfs, const QString& nvmlLibrary);
+
+} // namespace sampler
