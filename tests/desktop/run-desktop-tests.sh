@@ -167,5 +167,9 @@ status=$?
 check "the exit status is 0" test "$status" = 0
 check "Quitter undocks the icon" wait_for 5 bash -c "! xwininfo -root -tree | grep -q '\"Kelvane\"'"
 
+if [ "$failed" -ne 0 ]; then
+    echo "--- kelvane's output:"
+    tail -n 60 "$work/kelvane.log"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
