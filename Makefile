@@ -31,5 +31,19 @@ sanitize: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$(CURDIR)/tests/sanitizers/ubsan.supp \
 	  ctest --output-on-failure -j$(JOBS) -E package
 
+# Side-by-side figures against the baseline (IDLE seconds of idle measuring).
+IDLE ?= 60
+bench: deps
+	@cmake -S . -B $(BUILD_DIR) -DKELVANE_BUILD_BENCH=ON >/dev/null
+	@cmake --build $(BUILD_DIR) -j$(JOBS)
+	@bench/run-benchmarks.sh $(BUILD_DIR) $(IDLE)
+
+# Kelvane driven hard for DURATION seconds (10 minutes unless given).
+DURATION ?= 600
+soak: deps
+	@cmake -S . -B $(BUILD_DIR) -DKELVANE_BUILD_BENCH=ON >/dev/null
+	@cmake --build $(BUILD_DIR) -j$(JOBS)
+	@bench/soak.sh $(BUILD_DIR) $(DURATION)
+
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan

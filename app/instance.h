@@ -6,8 +6,6 @@
 #include <functional>
 #include <memory>
 
-class QLocalServer;
-
 namespace app {
 
 // One Kelvane per user and display. A second start asks the running one to
@@ -28,11 +26,16 @@ public:
     // case the program runs on without it.
     bool listen(std::function<void()> onShowRequest);
 
+    // The one request a second start sends, and the answer it waits for.
+    static constexpr char kRequest[] = "show\n";
+    static constexpr char kAnswer[] = "ok\n";
+
 private:
+    struct Channel;
     void serve();
 
     QString m_path;
-    std::unique_ptr<QLocalServer> m_server;
+    std::unique_ptr<Channel> m_channel;
     std::function<void()> m_onShow;
 };
 

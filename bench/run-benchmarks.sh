@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Measures Kelvane side by side with the baseline Qt tray utility, on a
+# virtual X display with a tray host and the stand-in NVML library, and
+# prints a Markdown table. Usage: run-benchmarks.sh BUILD_DIR [IDLE_SECONDS]
+set -euo pipefail
+
+build=$(cd "${1:?usage: run-benchmarks.sh BUILD_DIR [IDLE_SECONDS]}" && pwd)
+idle=${2:-60}
+work=$(mktemp -d)
+mkdir -m 700 "$work/run"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+export XDG_RUNTIME_DIR="$work/run"
+export LD_LIBRARY_PATH="$build/tests/fakenvml/full"
+export QT_QPA_PLATFORM=xcb
+unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
+
+for n in $(seq 160 199); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+        export DISPLAY=":$n"
+        break
+    fi
+done
+Xvfb "$DISPLAY" -screen 0 960x720x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+now_ns() { date +%s%N; }
+# CPU time of all the process's threads in nanoseconds, finer than the
+# 10 ms clock ticks of /proc/PID/stat.
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { printf "%.0f", s }'; }
+hwm_kb() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
+mapped() { xwininfo -root -children | grep -q "\"$1\": (.*) *185x81+"; }
+
+# Milliseconds from launch to the window being mapped, median of five.
+start_time() {
+    local name=$1
+    shift
+    local samples=()
+    for _ in 1 2 3 4 5; do
+        local t0 pid
+        t0=$(now_ns)
+        "$@" >/dev/null 2>&1 &
+        pid=$!
+        until mapped "$name"; do sleep 0.002; done
+        samples+=($(( ($(now_ns) - t0) / 1000000 )))
+        kill "$pid"
+        wait "$pid" 2>/dev/null || true
+        sleep 0.3
+    done
+    printf '%s\n' "${samples[@]}" | sort -n | sed -n 3p
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "n/a"; else printf "%.2f", a / b }'; }
+
+kelvane_start=$(start_time Kelvane "$build/kelvane")
+baseline_start=$(start_time Baseline "$build/bench/kelvane-baseline")
+
+"$build/kelvane" >/dev/null 2>&1 &
+kpid=$!
+pids+=($kpid)
+"$build/bench/kelvane-baseline" >/dev/null 2>&1 &
+bpid=$!
+pids+=($bpid)
+sleep 5
+k0=$(cpu_ns $kpid)
+b0=$(cpu_ns $bpid)
+sleep "$idle"
+k1=$(cpu_ns $kpid)
+b1=$(cpu_ns $bpid)
+kelvane_cpu=$(awk -v t=$((k1 - k0)) -v s="$idle" 'BEGIN { printf "%.4f", 100 * t / 1e9 / s }')
+baseline_cpu=$(awk -v t=$((b1 - b0)) -v s="$idle" 'BEGIN { printf "%.4f", 100 * t / 1e9 / s }')
+kelvane_hwm=$(hwm_kb $kpid)
+baseline_hwm=$(hwm_kb $bpid)
+kill $kpid $bpid
+
+read -r _ slide_down _ slide_up < <("$build/bench/bench_slide" 2>/dev/null | tr '\n' ' ') || true
+tick_ns=$(QT_QPA_PLATFORM=offscreen "$build/bench/bench_tick" --benchmark_filter=BM_SamplerTick \
+    --benchmark_format=csv 2>/dev/null | awk -F, '/BM_SamplerTick/ {print $3}')
+release_ns=$(QT_QPA_PLATFORM=offscreen "$build/bench/bench_tick" --benchmark_filter=BM_NvmlRead \
+    --benchmark_format=csv 2>/dev/null | awk -F, '/WithRelease/ {print $3}')
+
+cat <<EOT
+Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores; Xvfb 960x720, trayer, stand-in NVML.
+
+| Figure | Kelvane | Baseline | Ratio | Target |
+|---|---|---|---|---|
+| idle CPU over ${idle} s, popup at rest | ${kelvane_cpu} % | ${baseline_cpu} % | $(ratio "$kelvane_cpu" "$baseline_cpu") | ≤ 1.2 × and ≤ 0.05 % |
+| peak resident memory after ${idle} s | ${kelvane_hwm} KiB | ${baseline_hwm} KiB | $(ratio "$kelvane_hwm" "$baseline_hwm") | ≤ 1.1 × |
+| start to window mapped (median of 5) | ${kelvane_start} ms | ${baseline_start} ms | $(ratio "$kelvane_start" "$baseline_start") | ≤ 1.2 × |
+| one sampler tick through NVML | $(printf '%.0f' "$tick_ns") ns | | | ≤ 20 µs |
+| NVML initialise, read, release (power managed GPU) | $(printf '%.0f' "$release_ns") ns | | | measured |
+| full slide down (median of 9) | ${slide_down} ms | 85 ms nominal | $(ratio "$slide_down" 85) | ≤ 1.5 × |
+| full slide up (median of 9) | ${slide_up} ms | 86 ms nominal | $(ratio "$slide_up" 86) | ≤ 1.5 × |
+EOT

@@ -1,0 +1,103 @@
+// Runs Kelvane with sampling and slides driven far faster than a user would,
+// plus the About dialog and the tray host opening and closing, and reports
+// resident memory and open descriptors after warm-up and at the end.
+#include "about/frmabout.h"
+#include "app/exit.h"
+#include "popup/form1.h"
+#include "sampler/thermal.h"
+#include "toolkit/application.h"
+#include "toolkit/screen.h"
+#include "tray/form2.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+long residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+long openDescriptors()
+{
+    return static_cast<long>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
+
+void report(const char* what)
+{
+    std::printf("%s rss_kb=%ld fds=%ld\n", what, residentKb(), openDescriptors());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: kelvane-soak SECONDS\n");
+        return 2;
+    }
+    QApplication application(argc, argv);
+    tk::init();
+    const int seconds = QString::fromLocal8Bit(argv[1]).toInt();
+    const int warmup = std::max(30, seconds / 10);
+
+    Form2->load();
+
+    QTimer sampling;
+    QObject::connect(&sampling, &QTimer::timeout, [] { Form1->Timer1->tick(); });
+    sampling.start(2);
+
+    QTimer sliding;
+    QObject::connect(&sliding, &QTimer::timeout, [] {
+        if (Form1->Timer2->enabled() || Form1->Timer3->enabled())
+            return;
+        if (Form1->top() >= tk::screen().height())
+            Form1->slideUp();
+        else
+            Form1->slideDown();
+    });
+    sliding.start(20);
+
+    int round = 0;
+    QTimer windows;
+    QObject::connect(&windows, &QTimer::timeout, [&round] {
+        switch (round++ % 4) {
+        case 0: frmabout->show(); break;
+        case 1: frmabout->unload(); break;
+        case 2: Form2->show(); break;
+        case 3: Form2->window().close(); break;
+        }
+    });
+    windows.start(250);
+
+    QTimer::singleShot(warmup * 1000, [] { report("WARM"); });
+    QTimer::singleShot(seconds * 1000, [&] {
+        sampling.stop();
+        sliding.stop();
+        windows.stop();
+        report("END");
+        // Time for the caller to read the X server's resource counts.
+        QTimer::singleShot(3000, [] {
+            frmabout->unload();
+            app::exitSequence();
+        });
+    });
+
+    const int status = tk::exec();
+    tk::releaseInstances();
+    sampler::shutdown();
+    return status;
+}
