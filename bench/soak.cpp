@@ -83,16 +83,40 @@ int main(int argc, char** argv)
     });
     windows.start(250);
 
-    QTimer::singleShot(warmup * 1000, [] { report("WARM"); });
-    QTimer::singleShot(seconds * 1000, [&] {
+    // Both measurements are taken in the same quiet state: popup at rest,
+    // About dialog closed, tray host loaded and hidden.
+    auto pause = [&] {
         sampling.stop();
         sliding.stop();
         windows.stop();
-        report("END");
-        // Time for the caller to read the X server's resource counts.
-        QTimer::singleShot(3000, [] {
-            frmabout->unload();
-            app::exitSequence();
+        round = 0;
+        frmabout->unload();
+        if (Form2->isVisible())
+            Form2->window().close();
+        Form2->load();
+        Form1->Timer2->setEnabled(false);
+        Form1->Timer3->setEnabled(false);
+        Form1->setTop(popup::Form1::restingTop());
+    };
+    auto resume = [&] {
+        sampling.start();
+        sliding.start();
+        windows.start();
+    };
+
+    QTimer::singleShot(warmup * 1000, [&] {
+        pause();
+        QTimer::singleShot(1000, [&] {
+            report("WARM");
+            // Time for the caller to read the X server's resource counts.
+            QTimer::singleShot(3000, resume);
+        });
+    });
+    QTimer::singleShot(seconds * 1000 + 4000, [&] {
+        pause();
+        QTimer::singleShot(1000, [] {
+            report("END");
+            QTimer::singleShot(3000, [] { app::exitSequence(); });
         });
     });
 

@@ -163,7 +163,7 @@ void Form1::timer1Tick()
     if (result != 0) {
         // Never show a number that was not read.
         next([&] { gputemp->setCaption(kNoReading); });
-        next([&] { gputemp->setToolTip(sampler::lastOutcome().detail); });
+        next([&] { gputemp->setTip(sampler::lastOutcome().detail); });
         if (!m_hasReading)
             next([&] { piquegputemp->setCaption(kNoReading); });
         return;
@@ -171,7 +171,7 @@ void Form1::timer1Tick()
     m_hasReading = true;
 
     next([&] { gputemp->setCaption(QString::number(core) + kDegrees); });
-    next([&] { gputemp->setToolTip(sampler::lastOutcome().detail); });
+    next([&] { gputemp->setTip(sampler::lastOutcome().detail); });
     bool keep = false;
     next([&] { keep = tk::toDouble(Module1::peakText) >= core; });
     if (!keep)

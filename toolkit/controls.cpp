@@ -49,6 +49,12 @@ void Label::setCaption(const QString& caption)
         setText(caption);
 }
 
+void Label::setTip(const QString& tip)
+{
+    if (tip != toolTip())
+        setToolTip(tip);
+}
+
 void Label::setForeColor(const QColor& color)
 {
     QPalette p = palette();

@@ -39,6 +39,7 @@ public:
 
     QString caption() const { return text(); }
     void setCaption(const QString& caption);
+    void setTip(const QString& tip);
     void setForeColor(const QColor& color);
     // Opaque labels paint their background colour; transparent ones keep it
     // but let the form show through.
