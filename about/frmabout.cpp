@@ -39,12 +39,12 @@ void frmabout::build(tk::FormWindow& w)
     Command1 = ok;
     auto* image = new tk::Image(&w, QStringLiteral("Image19"), icon(), {120, 120, 480, 480});
     Image19 = image;
-    auto* title =
-        new tk::Label(&w, QStringLiteral("Label3"), QStringLiteral("Kelvane"), {840, 240, 1215, 255});
+    auto* title = new tk::Label(&w, QStringLiteral("Label3"), QStringLiteral("Kelvane"),
+                                {840, 240, 1215, 255});
     title->setBackColor(bgr(0x00FF00));
     Label3 = title;
-    auto* credit = new tk::Label(&w, QStringLiteral("Label4"), QStringLiteral("Kelvane developers, 2026"),
-                                 {0, 1320, 2055, 255});
+    auto* credit = new tk::Label(&w, QStringLiteral("Label4"),
+                                 QStringLiteral("Kelvane developers, 2026"), {0, 1320, 2055, 255});
     credit->setBackColor(bgr(0x80FFFF));
     credit->setCentred(true);
     Label4 = credit;

@@ -137,8 +137,8 @@ bool SingleInstance::listen(std::function<void()> onShowRequest)
 
     m_channel = std::make_unique<Channel>();
     m_channel->listener = std::move(fd);
-    m_channel->notifier = std::make_unique<QSocketNotifier>(m_channel->listener.get(),
-                                                            QSocketNotifier::Read);
+    m_channel->notifier =
+        std::make_unique<QSocketNotifier>(m_channel->listener.get(), QSocketNotifier::Read);
     connect(m_channel->notifier.get(), &QSocketNotifier::activated, this, [this] { serve(); });
     return true;
 }

@@ -32,7 +32,9 @@ long residentKb()
 
 long openDescriptors()
 {
-    return static_cast<long>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+    return static_cast<long>(QDir(QStringLiteral("/proc/self/fd"))
+                                 .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+                                 .size());
 }
 
 void report(const char* what)
@@ -75,10 +77,18 @@ int main(int argc, char** argv)
     QTimer windows;
     QObject::connect(&windows, &QTimer::timeout, [&round] {
         switch (round++ % 4) {
-        case 0: frmabout->show(); break;
-        case 1: frmabout->unload(); break;
-        case 2: Form2->show(); break;
-        case 3: Form2->window().close(); break;
+        case 0:
+            frmabout->show();
+            break;
+        case 1:
+            frmabout->unload();
+            break;
+        case 2:
+            Form2->show();
+            break;
+        case 3:
+            Form2->window().close();
+            break;
         }
     });
     windows.start(250);

@@ -58,8 +58,8 @@ void Form1::build(tk::FormWindow& w)
     Timer2 = new Timer(&w, QStringLiteral("Timer2"), 1, false);
     Timer1 = new Timer(&w, QStringLiteral("Timer1"), 500, true);
 
-    auto* temp = new Label(&w, QStringLiteral("gputemp"), QStringLiteral("xxx°c"),
-                           {1680, 120, 735, 255});
+    auto* temp =
+        new Label(&w, QStringLiteral("gputemp"), QStringLiteral("xxx°c"), {1680, 120, 735, 255});
     temp->setForeColor(bgr(0x000000));
     temp->setBackColor(bgr(0xC0C0FF));
     gputemp = temp;
@@ -69,8 +69,8 @@ void Form1::build(tk::FormWindow& w)
     peak->setBackColor(bgr(0x8080FF));
     piquegputemp = peak;
 
-    auto* label2 = new Label(&w, QStringLiteral("Label2"), QStringLiteral("Pique GPU Temperature :"),
-                             {240, 360, 1935, 255});
+    auto* label2 = new Label(&w, QStringLiteral("Label2"),
+                             QStringLiteral("Pique GPU Temperature :"), {240, 360, 1935, 255});
     label2->setBackColor(bgr(0x0000FF));
     Label2 = label2;
 
@@ -79,8 +79,8 @@ void Form1::build(tk::FormWindow& w)
     label4->setBackColor(bgr(0x8080FF));
     Label4 = label4;
 
-    auto* label6 =
-        new Label(&w, QStringLiteral("Label6"), QStringLiteral("Quillip2007"), {120, 840, 855, 255});
+    auto* label6 = new Label(&w, QStringLiteral("Label6"), QStringLiteral("Quillip2007"),
+                             {120, 840, 855, 255});
     label6->setForeColor(bgr(0x800000));
     label6->setPointer(tk::Pointer::SizeAll);
     Label6 = label6;

@@ -44,7 +44,8 @@ std::optional<HwmonSource::Sensor> HwmonSource::findSensor() const
     QStringList hwmons = hwmonRoot.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& hwmon : hwmons) {
         const QDir dir(hwmonRoot.filePath(hwmon));
-        QStringList inputs = dir.entryList({QStringLiteral("temp*_input")}, QDir::Files | QDir::System);
+        QStringList inputs =
+            dir.entryList({QStringLiteral("temp*_input")}, QDir::Files | QDir::System);
         std::sort(inputs.begin(), inputs.end(), [](const QString& a, const QString& b) {
             return inputName.match(a).captured(1).toInt() < inputName.match(b).captured(1).toInt();
         });
@@ -55,7 +56,8 @@ std::optional<HwmonSource::Sensor> HwmonSource::findSensor() const
                 continue;
             const QString base = dir.filePath(QStringLiteral("temp") + n);
             const std::optional<QString> label = m_sysfs.read(base + QStringLiteral("_label"));
-            Sensor sensor{base + QStringLiteral("_input"), {}, label.value_or(QStringLiteral("temp") + n)};
+            Sensor sensor{
+                base + QStringLiteral("_input"), {}, label.value_or(QStringLiteral("temp") + n)};
             if (m_card.driver == QStringLiteral("amdgpu"))
                 sensor.critical = dir.filePath(QStringLiteral("temp1_crit"));
             else
@@ -91,7 +93,8 @@ Outcome HwmonSource::read(unsigned, Reading& reading)
         // reset or hot-plug may get a new hwmon folder.
         const QString input = m_sensor->input;
         m_sensor.reset();
-        return {Cause::Unreadable, QStringLiteral("%1: %2 gave no temperature").arg(gpuName(), input)};
+        return {Cause::Unreadable,
+                QStringLiteral("%1: %2 gave no temperature").arg(gpuName(), input)};
     }
     reading.core = roundMillidegrees(*value);
     reading.upper = m_sensor->upper;

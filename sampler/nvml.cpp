@@ -27,15 +27,24 @@ constexpr unsigned nvmlTemperature_v1 = sizeof(nvmlTemperature_v1_t) | (1u << 24
 const char* knownError(int code)
 {
     switch (code) {
-    case 1: return "NVML is not initialised";
-    case 2: return "invalid argument";
-    case 3: return "not supported by this GPU";
-    case 4: return "no permission";
-    case 6: return "no such GPU";
-    case 9: return "the NVIDIA driver is not loaded";
-    case 15: return "the GPU is lost";
-    case 18: return "the driver and library versions do not match";
-    default: return nullptr;
+    case 1:
+        return "NVML is not initialised";
+    case 2:
+        return "invalid argument";
+    case 3:
+        return "not supported by this GPU";
+    case 4:
+        return "no permission";
+    case 6:
+        return "no such GPU";
+    case 9:
+        return "the NVIDIA driver is not loaded";
+    case 15:
+        return "the GPU is lost";
+    case 18:
+        return "the driver and library versions do not match";
+    default:
+        return nullptr;
     }
 }
 
@@ -118,9 +127,8 @@ Outcome NvmlSource::bind()
         missing = "nvmlDeviceGetTemperature";
     if (missing) {
         m_library.unload();
-        return {Cause::FunctionMissing,
-                QStringLiteral("%1 has no function %2")
-                    .arg(m_libraryName, QString::fromLatin1(missing))};
+        return {Cause::FunctionMissing, QStringLiteral("%1 has no function %2")
+                                            .arg(m_libraryName, QString::fromLatin1(missing))};
     }
     resolve("nvmlDeviceGetHandleByPciBusId_v2", api->handleByPciBusId);
     resolve("nvmlDeviceGetTemperatureThreshold", api->threshold);
@@ -149,7 +157,8 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
     if (!m_initialised) {
         const nvmlReturn_t rc = m_api->init();
         if (rc != NVML_SUCCESS)
-            return {Cause::InitFailed, QStringLiteral("NVML could not start: %1").arg(errorText(rc))};
+            return {Cause::InitFailed,
+                    QStringLiteral("NVML could not start: %1").arg(errorText(rc))};
         m_initialised = true;
     }
 

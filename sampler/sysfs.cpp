@@ -71,10 +71,14 @@ void Sysfs::setReadObserver(std::function<void(const QString&)> observer)
 QString DrmCard::vendorName() const
 {
     switch (vendor) {
-    case 0x10de: return QStringLiteral("NVIDIA");
-    case 0x1002: return QStringLiteral("AMD");
-    case 0x8086: return QStringLiteral("Intel");
-    default: return QStringLiteral("GPU");
+    case 0x10de:
+        return QStringLiteral("NVIDIA");
+    case 0x1002:
+        return QStringLiteral("AMD");
+    case 0x8086:
+        return QStringLiteral("Intel");
+    default:
+        return QStringLiteral("GPU");
     }
 }
 
@@ -97,8 +101,9 @@ QList<DrmCard> drmCards(const Sysfs& sysfs)
             continue; // not a PCI device
         if (auto vendor = sysfs.readInteger(card.device + QStringLiteral("/vendor")))
             card.vendor = static_cast<quint32>(*vendor);
-        card.driver = QFileInfo(QFileInfo(card.device + QStringLiteral("/driver")).canonicalFilePath())
-                          .fileName();
+        card.driver =
+            QFileInfo(QFileInfo(card.device + QStringLiteral("/driver")).canonicalFilePath())
+                .fileName();
         // One card may appear twice (render and display nodes share a device).
         if (std::none_of(cards.cbegin(), cards.cend(),
                          [&](const DrmCard& c) { return c.device == card.device; }))

@@ -34,11 +34,11 @@ private:
 
 // A graphics card as the DRM subsystem lists it.
 struct DrmCard {
-    QString card;      // e.g. card0
-    QString device;    // its PCI device folder, links resolved
+    QString card;       // e.g. card0
+    QString device;     // its PCI device folder, links resolved
     QString pciAddress; // e.g. 0000:01:00.0
     quint32 vendor = 0;
-    QString driver;    // e.g. amdgpu, nouveau, nvidia, i915, xe
+    QString driver; // e.g. amdgpu, nouveau, nvidia, i915, xe
 
     QString vendorName() const;
 };

@@ -34,7 +34,8 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget() : w.focusWidget(),
                  &frmabout->Command1.get());
         const QFontMetrics metrics(frmabout->Label4->font());
-        QVERIFY(metrics.horizontalAdvance(frmabout->Label4->caption()) <= frmabout->Label4->width());
+        QVERIFY(metrics.horizontalAdvance(frmabout->Label4->caption()) <=
+                frmabout->Label4->width());
     }
 
     void dialogIsCentredEachTimeItIsShown()

@@ -32,7 +32,10 @@ public:
     Q_DISABLE_COPY_MOVE(RawClient)
 
     bool connected() const { return m_connected; }
-    void send(const QByteArray& bytes) { ::send(m_fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL); }
+    void send(const QByteArray& bytes)
+    {
+        ::send(m_fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
+    }
     // True once the other end has closed the connection.
     bool closedByPeer()
     {

@@ -164,16 +164,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QRect>("geometry");
-        QTest::newRow("the current temperature") << "gputemp" << "xxx°c" << pixels(1680, 120, 735, 255);
-        QTest::newRow("the peak temperature") << "piquegputemp" << "xxx°c" << pixels(2160, 360, 495, 255);
-        QTest::newRow("the peak caption") << "Label2" << "Pique GPU Temperature :" << pixels(240, 360, 1935, 255);
-        QTest::newRow("the current caption") << "Label4" << "GPU Temperature :" << pixels(240, 120, 1455, 255);
-        QTest::newRow("the credit label") << "Label6" << "Quillip2007" << pixels(120, 840, 855, 255);
-        QTest::newRow("the quit label") << "Label5" << "Quitter" << pixels(1920, 840, 735, 255);
-        QTest::newRow("the hide label") << "Label7" << "Masqué" << pixels(1080, 840, 735, 255);
-        QTest::newRow("the off-screen button") << "Command1" << "Command1" << pixels(1560, 2160, 615, 615);
-        QTest::newRow("the temperature band frame") << "Shape1" << QString() << pixels(0, 0, 2775, 735);
-        QTest::newRow("the command band frame") << "Shape4" << QString() << pixels(0, 720, 2775, 495);
+        QTest::newRow("the current temperature") << "gputemp"
+                                                 << "xxx°c" << pixels(1680, 120, 735, 255);
+        QTest::newRow("the peak temperature") << "piquegputemp"
+                                              << "xxx°c" << pixels(2160, 360, 495, 255);
+        QTest::newRow("the peak caption")
+            << "Label2"
+            << "Pique GPU Temperature :" << pixels(240, 360, 1935, 255);
+        QTest::newRow("the current caption") << "Label4"
+                                             << "GPU Temperature :" << pixels(240, 120, 1455, 255);
+        QTest::newRow("the credit label") << "Label6"
+                                          << "Quillip2007" << pixels(120, 840, 855, 255);
+        QTest::newRow("the quit label") << "Label5"
+                                        << "Quitter" << pixels(1920, 840, 735, 255);
+        QTest::newRow("the hide label") << "Label7"
+                                        << "Masqué" << pixels(1080, 840, 735, 255);
+        QTest::newRow("the off-screen button") << "Command1"
+                                               << "Command1" << pixels(1560, 2160, 615, 615);
+        QTest::newRow("the temperature band frame")
+            << "Shape1" << QString() << pixels(0, 0, 2775, 735);
+        QTest::newRow("the command band frame")
+            << "Shape4" << QString() << pixels(0, 720, 2775, 495);
         QTest::newRow("the quit frame") << "Shape2" << QString() << pixels(1920, 840, 735, 255);
         QTest::newRow("the hide frame") << "Shape3" << QString() << pixels(1080, 840, 735, 255);
     }
@@ -199,9 +210,9 @@ private Q_SLOTS:
             if (qobject_cast<QWidget*>(child))
                 order.prepend(child->objectName()); // last child paints on top
         }
-        const QStringList expected{"Command1", "gputemp", "piquegputemp", "Label2", "Label4",
-                                   "Label6",   "Shape4",  "Shape3",       "Shape2", "Label5",
-                                   "Shape1",   "Label7"};
+        const QStringList expected{"Command1", "gputemp", "piquegputemp", "Label2",
+                                   "Label4",   "Label6",  "Shape4",       "Shape3",
+                                   "Shape2",   "Label5",  "Shape1",       "Label7"};
         QCOMPARE(order, expected);
     }
 
@@ -288,14 +299,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("the current caption") << "Label4" << "GPU Temperature :";
-        QTest::newRow("the peak caption") << "Label2" << "Pique GPU Temperature :";
-        QTest::newRow("the credit") << "Label6" << "Quillip2007";
-        QTest::newRow("quit") << "Label5" << "Quitter";
-        QTest::newRow("hide") << "Label7" << "Masqué";
-        QTest::newRow("a three-digit temperature") << "gputemp" << "100°c";
-        QTest::newRow("a three-digit peak") << "piquegputemp" << "100°c";
-        QTest::newRow("no reading") << "piquegputemp" << "--°c";
+        QTest::newRow("the current caption") << "Label4"
+                                             << "GPU Temperature :";
+        QTest::newRow("the peak caption") << "Label2"
+                                          << "Pique GPU Temperature :";
+        QTest::newRow("the credit") << "Label6"
+                                    << "Quillip2007";
+        QTest::newRow("quit") << "Label5"
+                              << "Quitter";
+        QTest::newRow("hide") << "Label7"
+                              << "Masqué";
+        QTest::newRow("a three-digit temperature") << "gputemp"
+                                                   << "100°c";
+        QTest::newRow("a three-digit peak") << "piquegputemp"
+                                            << "100°c";
+        QTest::newRow("no reading") << "piquegputemp"
+                                    << "--°c";
     }
 
     void captionsFitTheirLabels()

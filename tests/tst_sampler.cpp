@@ -71,9 +71,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("initResult");
         QTest::addColumn<int>("readResult");
         QTest::addColumn<int>("cause");
-        QTest::newRow("no library on the machine")
-            << QStringLiteral("libnvidia-ml-absent.so.1") << 0 << 0
-            << int(sampler::Cause::LibraryMissing);
+        QTest::newRow("no library on the machine") << QStringLiteral("libnvidia-ml-absent.so.1")
+                                                   << 0 << 0 << int(sampler::Cause::LibraryMissing);
         QTest::newRow("a library without the device lookup")
             << kNoHandle << 0 << 0 << int(sampler::Cause::FunctionMissing);
         QTest::newRow("the driver is not loaded")
@@ -104,8 +103,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("library");
         QTest::addColumn<int>("status");
-        QTest::newRow("missing library") << QStringLiteral("libnvidia-ml-absent.so.1")
-                                         << int(tk::Status::FileNotFound);
+        QTest::newRow("missing library")
+            << QStringLiteral("libnvidia-ml-absent.so.1") << int(tk::Status::FileNotFound);
         QTest::newRow("missing function") << kNoHandle << int(tk::Status::EntryPointNotFound);
     }
 
@@ -190,7 +189,8 @@ private Q_SLOTS:
         QTest::newRow("library missing") << QStringLiteral("libnvidia-ml-absent.so.1") << 0 << 0;
         QTest::newRow("function missing") << kNoHandle << 0 << 0;
         QTest::newRow("initialisation fails") << QStringLiteral("libnvidia-ml.so.1") << 9 << 0;
-        QTest::newRow("the temperature call fails") << QStringLiteral("libnvidia-ml.so.1") << 0 << 15;
+        QTest::newRow("the temperature call fails")
+            << QStringLiteral("libnvidia-ml.so.1") << 0 << 15;
     }
 
     void failedQueriesShowNoNumber()

@@ -39,7 +39,8 @@ public:
     {
         const QString dev = device(pci);
         QDir().mkpath(dev + QStringLiteral("/power"));
-        write(dev + QStringLiteral("/vendor"), QStringLiteral("0x%1\n").arg(vendor, 4, 16, QLatin1Char('0')));
+        write(dev + QStringLiteral("/vendor"),
+              QStringLiteral("0x%1\n").arg(vendor, 4, 16, QLatin1Char('0')));
         const QString drivers = m_dir.filePath(QStringLiteral("sys/bus/pci/drivers/") + driver);
         QDir().mkpath(drivers);
         QFile::link(drivers, dev + QStringLiteral("/driver"));
@@ -49,7 +50,8 @@ public:
         QFile::link(dev, drm + QStringLiteral("/device"));
     }
 
-    void setPower(const QString& pci, const QString& status, const QString& control = QStringLiteral("auto"))
+    void setPower(const QString& pci, const QString& status,
+                  const QString& control = QStringLiteral("auto"))
     {
         write(device(pci) + QStringLiteral("/power/runtime_status"), status + QLatin1Char('\n'));
         write(device(pci) + QStringLiteral("/power/control"), control + QLatin1Char('\n'));
@@ -131,8 +133,10 @@ private Q_SLOTS:
             << "amd" << 46 << 100 << "AMD GPU 0000:03:00.0 via hwmon (edge)";
         QTest::newRow("an AMD APU without a critical limit")
             << "apu" << 38 << 0 << "AMD GPU 0000:05:00.0 via hwmon (edge)";
-        QTest::newRow("nouveau reads temp1") << "nouveau" << 51 << 95 << "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)";
-        QTest::newRow("Intel xe reads its package sensor") << "xe" << 40 << 0 << "Intel GPU 0000:00:02.0 via hwmon (pkg)";
+        QTest::newRow("nouveau reads temp1")
+            << "nouveau" << 51 << 95 << "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)";
+        QTest::newRow("Intel xe reads its package sensor")
+            << "xe" << 40 << 0 << "Intel GPU 0000:00:02.0 via hwmon (pkg)";
         QTest::newRow("an Intel card without a sensor gives way to the next card")
             << "i915+amd" << 46 << 100 << "AMD GPU 0000:03:00.0 via hwmon (edge)";
         QTest::newRow("two cards: the first in PCI order, not in card order")
@@ -336,7 +340,8 @@ private Q_SLOTS:
         const QString pci = QStringLiteral("0000:01:00.0");
         tree.addCard("card0", pci, 0x10de, "nvidia");
         m_fake.script({64});
-        sampler::useSource(sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1")));
+        sampler::useSource(
+            sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1")));
         Form1->load();
         Form1->Timer1->tick();
         QCOMPARE(Form1->piquegputemp->caption(), QStringLiteral("64°c"));

@@ -58,10 +58,10 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("output");
-        QTest::newRow("--version prints the version") << QStringList{"--version"} << 0
-                                                      << "Kelvane 2.05.0003\n";
-        QTest::newRow("--help says what the program is") << QStringList{"--help"} << 0
-                                                          << "core temperature";
+        QTest::newRow("--version prints the version")
+            << QStringList{"--version"} << 0 << "Kelvane 2.05.0003\n";
+        QTest::newRow("--help says what the program is")
+            << QStringList{"--help"} << 0 << "core temperature";
         QTest::newRow("an unknown option is refused") << QStringList{"--frobnicate"} << 2 << "";
     }
 
@@ -88,7 +88,8 @@ private Q_SLOTS:
         QString reported;
         tk::setFatalReporter([&reported](const QString& message) { reported = message; });
         Form1->show();
-        Form1->Timer2->onTick([] { throw tk::Error(tk::Status::Overflow, QStringLiteral("Overflow")); });
+        Form1->Timer2->onTick(
+            [] { throw tk::Error(tk::Status::Overflow, QStringLiteral("Overflow")); });
         Form1->Timer2->setEnabled(true);
         QCOMPARE(tk::exec(), 1);
         QCOMPARE(reported, QStringLiteral("Overflow"));

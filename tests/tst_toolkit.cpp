@@ -25,7 +25,8 @@ public:
 protected:
     void build(tk::FormWindow& w) override
     {
-        label = new tk::Label(&w, QStringLiteral("label"), QStringLiteral("x"), {150, 300, 750, 255});
+        label =
+            new tk::Label(&w, QStringLiteral("label"), QStringLiteral("x"), {150, 300, 750, 255});
         quiet = new tk::Timer(&w, QStringLiteral("quiet"), 100, true);
     }
     void onLoad() override { events << QStringLiteral("load"); }
@@ -177,7 +178,10 @@ private Q_SLOTS:
     {
         tk::ResumeNext next;
         QStringList ran;
-        next([&] { ran << "a"; throw tk::Error(tk::Status::Overflow, QStringLiteral("x")); });
+        next([&] {
+            ran << "a";
+            throw tk::Error(tk::Status::Overflow, QStringLiteral("x"));
+        });
         next([&] { ran << "b"; });
         next([&] { tk::toDouble(QStringLiteral("not a number")); });
         QCOMPARE(ran, (QStringList{"a", "b"}));

@@ -9,13 +9,13 @@
 #include <QMenuBar>
 #include <QTest>
 
-using tray::TrayIconRecord;
 using tray::decodeMouseMessage;
 using tray::fromAnsi;
 using tray::iconRegistered;
 using tray::mouseMessageFor;
 using tray::toAnsi;
 using tray::trayIconFor;
+using tray::TrayIconRecord;
 
 namespace {
 
@@ -62,8 +62,12 @@ private Q_SLOTS:
         r.szTip = QString(80, QLatin1Char('t'));
         const QByteArray bytes = toAnsi(r);
         QCOMPARE(bytes.size(), 88);
-        QCOMPARE(bytes.left(24).toHex(),
-                 QByteArray("58000000" "67452301" "01000000" "07000000" "00020000" "efcdab89"));
+        QCOMPARE(bytes.left(24).toHex(), QByteArray("58000000"
+                                                    "67452301"
+                                                    "01000000"
+                                                    "07000000"
+                                                    "00020000"
+                                                    "efcdab89"));
         QCOMPARE(bytes.mid(24, 63), QByteArray(63, 't'));
         QCOMPARE(bytes.at(87), '\0');
         const TrayIconRecord back = fromAnsi(bytes);

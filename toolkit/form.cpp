@@ -40,9 +40,7 @@ Qt::WindowFlags flagsFor(const Design& design)
 
 } // namespace
 
-FormWindow::FormWindow(Form& form, Qt::WindowFlags flags) : QWidget(nullptr, flags), m_form(form)
-{
-}
+FormWindow::FormWindow(Form& form, Qt::WindowFlags flags) : QWidget(nullptr, flags), m_form(form) {}
 
 void FormWindow::closeEvent(QCloseEvent* event)
 {

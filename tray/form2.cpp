@@ -64,13 +64,13 @@ void Form2::build(tk::FormWindow& w)
     auto* up = new tk::CommandButton(client, QStringLiteral("Command1"), QStringLiteral("up"),
                                      {240, 240, 855, 495});
     Command1 = up;
-    auto* label2 =
-        new tk::Label(client, QStringLiteral("Label2"), QStringLiteral("Label2"), {1200, 840, 1575, 255});
+    auto* label2 = new tk::Label(client, QStringLiteral("Label2"), QStringLiteral("Label2"),
+                                 {1200, 840, 1575, 255});
     label2->setBackColor(darkRed());
     label2->setOpaque(true);
     Label2 = label2;
-    auto* label1 =
-        new tk::Label(client, QStringLiteral("Label1"), QStringLiteral("Label1"), {1200, 240, 1335, 255});
+    auto* label1 = new tk::Label(client, QStringLiteral("Label1"), QStringLiteral("Label1"),
+                                 {1200, 240, 1335, 255});
     label1->setBackColor(darkRed());
     label1->setOpaque(true);
     Label1 = label1;

@@ -53,10 +53,22 @@ EXPORT void fakenvml_script(const int* readings, const int* results, int length)
     g_next = 0;
 }
 
-EXPORT void fakenvml_set_init_result(int result) { g_initResult = result; }
-EXPORT void fakenvml_set_devices(int count) { g_devices = count; }
-EXPORT void fakenvml_get_counts(struct fakenvml_counts* out) { *out = g_counts; }
-EXPORT unsigned fakenvml_bad_version(void) { return g_badVersion; }
+EXPORT void fakenvml_set_init_result(int result)
+{
+    g_initResult = result;
+}
+EXPORT void fakenvml_set_devices(int count)
+{
+    g_devices = count;
+}
+EXPORT void fakenvml_get_counts(struct fakenvml_counts* out)
+{
+    *out = g_counts;
+}
+EXPORT unsigned fakenvml_bad_version(void)
+{
+    return g_badVersion;
+}
 
 EXPORT nvmlReturn_t nvmlInit_v2(void)
 {
@@ -88,7 +100,10 @@ EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_t* 
 }
 #endif
 
-EXPORT const char* fakenvml_last_bus_id(void) { return g_lastBusId; }
+EXPORT const char* fakenvml_last_bus_id(void)
+{
+    return g_lastBusId;
+}
 
 EXPORT nvmlReturn_t nvmlDeviceGetHandleByPciBusId_v2(const char* busId, nvmlDevice_t* device)
 {
