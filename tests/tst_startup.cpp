@@ -63,6 +63,7 @@ private Q_SLOTS:
         QTest::newRow("--help says what the program is")
             << QStringList{"--help"} << 0 << "core temperature";
         QTest::newRow("an unknown option is refused") << QStringList{"--frobnicate"} << 2 << "";
+        QTest::newRow("no display is reported, not a toolkit abort") << QStringList{} << 1 << "";
     }
 
     void versionAndHelpNeedNoDisplay()
@@ -78,8 +79,11 @@ private Q_SLOTS:
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(KELVANE_BINARY), arguments);
         QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), status);
         QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).contains(output));
+        if (status != 0)
+            QVERIFY(process.readAllStandardError().startsWith("kelvane: "));
     }
 
     // Last: after an uncaught error no handler runs in this process again.

@@ -20,14 +20,12 @@ public:
     Probe() : tk::Form(design()) { setObjectName(QStringLiteral("Probe")); }
 
     tk::Ref<tk::Label> label;
-    tk::Ref<tk::Timer> quiet;
 
 protected:
     void build(tk::FormWindow& w) override
     {
         label =
             new tk::Label(&w, QStringLiteral("label"), QStringLiteral("x"), {150, 300, 750, 255});
-        quiet = new tk::Timer(&w, QStringLiteral("quiet"), 100, true);
     }
     void onLoad() override { events << QStringLiteral("load"); }
     void onUnload() override { events << QStringLiteral("unload"); }
@@ -142,36 +140,6 @@ private Q_SLOTS:
         } catch (const tk::Error& e) {
             QCOMPARE(e.status(), tk::Status::ObjectUnloaded);
         }
-    }
-
-    void timerWithoutHandlerNeverWakesTheProgram()
-    {
-        probe->load();
-        tk::Timer& timer = probe->quiet.get();
-        QVERIFY(timer.enabled());
-        QTest::qWait(250);
-        int ticks = 0;
-        timer.onTick([&ticks] { ++ticks; });
-        QTRY_VERIFY(ticks >= 2);
-        timer.setEnabled(false);
-        const int stopped = ticks;
-        QTest::qWait(250);
-        QCOMPARE(ticks, stopped);
-    }
-
-    void oneMillisecondTimerTicksAboutEveryMillisecond()
-    {
-        probe->load();
-        tk::Timer fast(&probe->window(), QStringLiteral("fast"), 1, false);
-        int ticks = 0;
-        fast.onTick([&ticks] { ++ticks; });
-        fast.setEnabled(true);
-        QElapsedTimer clock;
-        clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(ticks >= 50, 5000);
-        fast.setEnabled(false);
-        // Coarse timers would need a second and more; precise ones ~50 ms.
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     }
 
     void resumeNextRunsEveryStatement()
