@@ -13,6 +13,9 @@ namespace {
 using nvmlReturn_t = int;
 using nvmlDevice_t = void*;
 constexpr nvmlReturn_t NVML_SUCCESS = 0;
+constexpr nvmlReturn_t NVML_ERROR_UNINITIALIZED = 1;
+constexpr nvmlReturn_t NVML_ERROR_GPU_IS_LOST = 15;
+constexpr nvmlReturn_t NVML_ERROR_RESET_REQUIRED = 16;
 constexpr int NVML_TEMPERATURE_GPU = 0;
 constexpr int NVML_TEMPERATURE_THRESHOLD_SLOWDOWN = 1;
 constexpr unsigned NVML_DEVICE_NAME_BUFFER_SIZE = 96;
@@ -203,7 +206,9 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
     }
     if (rc != NVML_SUCCESS) {
         // A lost or reset GPU needs a fresh handle once it comes back.
-        m_device = nullptr;
+        if (rc == NVML_ERROR_UNINITIALIZED || rc == NVML_ERROR_GPU_IS_LOST ||
+            rc == NVML_ERROR_RESET_REQUIRED)
+            m_device = nullptr;
         return {Cause::QueryFailed,
                 QStringLiteral("%1: no temperature (%2)").arg(m_deviceName, errorText(rc))};
     }

@@ -122,13 +122,16 @@ EXPORT nvmlReturn_t nvmlDeviceGetName(nvmlDevice_t device, char* name, unsigned 
     return 0;
 }
 
-/* Takes the next scripted step; an exhausted script repeats its last one. */
+/* Takes the next scripted step; an exhausted script repeats its last one,
+ * and a program that scripts nothing (a benchmark, a demo) reads 45. */
 static nvmlReturn_t next_reading(int* value)
 {
     if (!g_initialised)
         return 1;
-    if (g_scriptLength == 0)
-        return 3;
+    if (g_scriptLength == 0) {
+        *value = 45;
+        return 0;
+    }
     int i = g_next < g_scriptLength ? g_next++ : g_scriptLength - 1;
     if (g_results[i] != 0)
         return g_results[i];
