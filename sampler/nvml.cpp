@@ -100,9 +100,9 @@ NvmlSource::~NvmlSource()
     shutdown();
 }
 
-bool NvmlSource::available()
+Outcome NvmlSource::probe()
 {
-    return bind().ok();
+    return bind();
 }
 
 Outcome NvmlSource::bind()

@@ -22,9 +22,9 @@ public:
     Outcome read(unsigned index, Reading& reading) override;
     void shutdown() override;
 
-    // Whether the library could be loaded and has what a read needs; binds
-    // it on first use.
-    bool available();
+    // Whether the library could be loaded and has what a read needs, and if
+    // not, why; binds it on first use.
+    Outcome probe();
 
 private:
     struct Api;

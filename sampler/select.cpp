@@ -25,18 +25,21 @@ std::unique_ptr<Source> chooseSource(const Sysfs& sysfs, const QString& nvmlLibr
     if (cards.isEmpty())
         return std::make_unique<NvmlSource>(nvmlLibrary);
 
+    QString why = QStringLiteral("No graphics card with a temperature sensor was found");
     for (const DrmCard& card : cards) {
         if (card.vendor == 0x10de && card.driver == QStringLiteral("nvidia")) {
             auto nvml = std::make_unique<NvmlSource>(nvmlLibrary, card.pciAddress);
-            if (nvml->available())
+            const Outcome bound = nvml->probe();
+            if (bound.ok())
                 return std::make_unique<SleepAwareSource>(sysfs, card, std::move(nvml));
+            why = QStringLiteral("NVIDIA GPU %1 can only be read through NVML, and %2")
+                      .arg(card.pciAddress, bound.detail);
         }
         auto hwmon = std::make_unique<HwmonSource>(sysfs, card);
         if (hwmon->hasSensor())
             return std::make_unique<SleepAwareSource>(sysfs, card, std::move(hwmon));
     }
-    return std::make_unique<NoSource>(QStringLiteral("No graphics card with a temperature sensor "
-                                                     "was found"));
+    return std::make_unique<NoSource>(why);
 }
 
 } // namespace sampler

@@ -200,6 +200,19 @@ private Q_SLOTS:
         QVERIFY(!outcome.detail.isEmpty());
     }
 
+    void anNvidiaCardWithoutItsLibrarySaysWhy()
+    {
+        FakeSysfs tree;
+        tree.addCard("card0", "0000:01:00.0", 0x10de, "nvidia");
+        auto source =
+            sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml-absent.so.1"));
+        sampler::Reading r;
+        const sampler::Outcome outcome = readOnce(*source, r);
+        QCOMPARE(outcome.cause, Cause::NoDevice);
+        QVERIFY2(outcome.detail.contains(QStringLiteral("libnvidia-ml-absent.so.1 was not found")),
+                 qPrintable(outcome.detail));
+    }
+
     void aSuspendedNvidiaGpuGetsNoCallAtAll()
     {
         FakeSysfs tree;
