@@ -20,11 +20,6 @@ tk::Design design()
     return d;
 }
 
-QColor bgr(quint32 value)
-{
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
-
 } // namespace
 
 frmabout::frmabout() : tk::Form(design())
@@ -41,11 +36,11 @@ void frmabout::build(tk::FormWindow& w)
     Image19 = image;
     auto* title = new tk::Label(&w, QStringLiteral("Label3"), QStringLiteral("Kelvane"),
                                 {840, 240, 1215, 255});
-    title->setBackColor(bgr(0x00FF00));
+    title->setBackColor(tk::bgr(0x00FF00));
     Label3 = title;
     auto* credit = new tk::Label(&w, QStringLiteral("Label4"),
                                  QStringLiteral("Kelvane developers, 2026"), {0, 1320, 2055, 255});
-    credit->setBackColor(bgr(0x80FFFF));
+    credit->setBackColor(tk::bgr(0x80FFFF));
     credit->setCentred(true);
     Label4 = credit;
 

@@ -32,12 +32,6 @@ tk::Design design()
     return d;
 }
 
-// Colours of the design are written &H00BBGGRR.
-QColor bgr(quint32 value)
-{
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
-
 } // namespace
 
 Form1::Form1() : tk::Form(design())
@@ -60,28 +54,28 @@ void Form1::build(tk::FormWindow& w)
 
     auto* temp =
         new Label(&w, QStringLiteral("gputemp"), QStringLiteral("xxx°c"), {1680, 120, 735, 255});
-    temp->setForeColor(bgr(0x000000));
-    temp->setBackColor(bgr(0xC0C0FF));
+    temp->setForeColor(tk::bgr(0x000000));
+    temp->setBackColor(tk::bgr(0xC0C0FF));
     gputemp = temp;
 
     auto* peak = new Label(&w, QStringLiteral("piquegputemp"), QStringLiteral("xxx°c"),
                            {2160, 360, 495, 255});
-    peak->setBackColor(bgr(0x8080FF));
+    peak->setBackColor(tk::bgr(0x8080FF));
     piquegputemp = peak;
 
     auto* label2 = new Label(&w, QStringLiteral("Label2"),
                              QStringLiteral("Pique GPU Temperature :"), {240, 360, 1935, 255});
-    label2->setBackColor(bgr(0x0000FF));
+    label2->setBackColor(tk::bgr(0x0000FF));
     Label2 = label2;
 
     auto* label4 = new Label(&w, QStringLiteral("Label4"), QStringLiteral("GPU Temperature :"),
                              {240, 120, 1455, 255});
-    label4->setBackColor(bgr(0x8080FF));
+    label4->setBackColor(tk::bgr(0x8080FF));
     Label4 = label4;
 
     auto* label6 = new Label(&w, QStringLiteral("Label6"), QStringLiteral("Quillip2007"),
                              {120, 840, 855, 255});
-    label6->setForeColor(bgr(0x800000));
+    label6->setForeColor(tk::bgr(0x800000));
     label6->setPointer(tk::Pointer::SizeAll);
     Label6 = label6;
 
@@ -94,7 +88,7 @@ void Form1::build(tk::FormWindow& w)
 
     auto* label5 =
         new Label(&w, QStringLiteral("Label5"), QStringLiteral("Quitter"), {1920, 840, 735, 255});
-    label5->setBackColor(bgr(0xE0E0E0));
+    label5->setBackColor(tk::bgr(0xE0E0E0));
     label5->setOpaque(true);
     label5->setCentred(true);
     label5->setPointer(tk::Pointer::SizeAll);
@@ -105,7 +99,7 @@ void Form1::build(tk::FormWindow& w)
 
     auto* label7 =
         new Label(&w, QStringLiteral("Label7"), QStringLiteral("Masqué"), {1080, 840, 735, 255});
-    label7->setBackColor(bgr(0xE0E0E0));
+    label7->setBackColor(tk::bgr(0xE0E0E0));
     label7->setOpaque(true);
     label7->setCentred(true);
     label7->setPointer(tk::Pointer::SizeAll);

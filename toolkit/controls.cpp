@@ -13,6 +13,11 @@ void throwObjectUnloaded()
     throw Error(Status::ObjectUnloaded, QStringLiteral("Object was unloaded"));
 }
 
+QColor bgr(quint32 value)
+{
+    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
+}
+
 void place(QWidget& control, const Twips& rect)
 {
     const Screen& s = screen();

@@ -2,6 +2,7 @@
 
 #include "picture.h"
 
+#include <QColor>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -14,6 +15,9 @@
 namespace tk {
 
 using Handler = std::function<void()>;
+
+// A colour as the designs write it, &H00BBGGRR.
+QColor bgr(quint32 value);
 
 // A design rectangle in twips: left, top, width, height.
 struct Twips {

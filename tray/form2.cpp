@@ -25,11 +25,6 @@ tk::Design design()
     return d;
 }
 
-QColor darkRed()
-{
-    return QColor(0xC0, 0x00, 0x00);
-}
-
 } // namespace
 
 Form2::Form2() : tk::Form(design())
@@ -66,12 +61,12 @@ void Form2::build(tk::FormWindow& w)
     Command1 = up;
     auto* label2 = new tk::Label(client, QStringLiteral("Label2"), QStringLiteral("Label2"),
                                  {1200, 840, 1575, 255});
-    label2->setBackColor(darkRed());
+    label2->setBackColor(tk::bgr(0x0000C0));
     label2->setOpaque(true);
     Label2 = label2;
     auto* label1 = new tk::Label(client, QStringLiteral("Label1"), QStringLiteral("Label1"),
                                  {1200, 240, 1335, 255});
-    label1->setBackColor(darkRed());
+    label1->setBackColor(tk::bgr(0x0000C0));
     label1->setOpaque(true);
     Label1 = label1;
 
