@@ -77,6 +77,11 @@ int run(int argc, char** argv)
         return 0;
     instance.listen([] { tk::dispatch([] { tray::requestPopup(); }); });
 
+    return runForms();
+}
+
+int runForms()
+{
     Form2->load();
     const int status = tk::exec();
     tk::releaseInstances();

@@ -2,11 +2,10 @@
 // prints what the popup's labels read; `make run` uses it on machines with
 // no display of their own.
 #include "app/exit.h"
+#include "app/kelvane.h"
 #include "popup/form1.h"
-#include "sampler/thermal.h"
 #include "toolkit/application.h"
 #include "toolkit/dispatch.h"
-#include "tray/form2.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -42,10 +41,7 @@ int main(int argc, char** argv)
         });
     });
 
-    Form2->load();
-    const int status = tk::exec();
-    tk::releaseInstances();
-    sampler::shutdown();
+    const int status = app::runForms();
     if (!saved) {
         std::fprintf(stderr, "kelvane-snapshot: could not save %s\n", qUtf8Printable(output));
         return 1;

@@ -3,8 +3,8 @@
 // resident memory and open descriptors after warm-up and at the end.
 #include "about/frmabout.h"
 #include "app/exit.h"
+#include "app/kelvane.h"
 #include "popup/form1.h"
-#include "sampler/thermal.h"
 #include "toolkit/application.h"
 #include "toolkit/screen.h"
 #include "tray/form2.h"
@@ -55,8 +55,6 @@ int main(int argc, char** argv)
     tk::init();
     const int seconds = QString::fromLocal8Bit(argv[1]).toInt();
     const int warmup = std::max(30, seconds / 10);
-
-    Form2->load();
 
     QTimer sampling;
     QObject::connect(&sampling, &QTimer::timeout, [] { Form1->Timer1->tick(); });
@@ -130,8 +128,5 @@ int main(int argc, char** argv)
         });
     });
 
-    const int status = tk::exec();
-    tk::releaseInstances();
-    sampler::shutdown();
-    return status;
+    return app::runForms();
 }
