@@ -3,6 +3,7 @@
 #include "fakenvml/fakenvml.h"
 
 #include "toolkit/application.h"
+#include "toolkit/controls.h"
 #include "toolkit/dispatch.h"
 
 #include <QLibrary>
@@ -58,6 +59,17 @@ private:
     void (*scriptFn)(const int*, const int*, int) = nullptr;
     void (*countsFn)(fakenvml_counts*) = nullptr;
 };
+
+// Runs a slide timer's ticks by hand until it stops; returns how many ran.
+inline int runUntilStopped(tk::Timer& timer, int limit = 1000)
+{
+    int ticks = 0;
+    while (timer.enabled() && ticks < limit) {
+        timer.tick();
+        ++ticks;
+    }
+    return ticks;
+}
 
 // Fails the test on any report of an uncaught error instead of blocking on a
 // message box.

@@ -15,17 +15,6 @@
 
 namespace {
 
-// Runs slide ticks by hand until the timer stops; returns how many ran.
-int slideUntilStopped(tk::Timer& timer, int limit = 1000)
-{
-    int ticks = 0;
-    while (timer.enabled() && ticks < limit) {
-        timer.tick();
-        ++ticks;
-    }
-    return ticks;
-}
-
 // Gives the offscreen platform's only screen a new size in pixels.
 bool resizeScreen(int width, int height)
 {
@@ -88,14 +77,14 @@ private Q_SLOTS:
         QCOMPARE(Form1->top(), 9155.0f);
         Form1->Timer3->tick();
         QCOMPARE(Form1->top(), 9175.0f);
-        QCOMPARE(slideUntilStopped(Form1->Timer3.get()), 83);
+        QCOMPARE(testsupport::runUntilStopped(Form1->Timer3.get()), 83);
         QCOMPARE(Form1->top(), 10835.0f);
         QCOMPARE(Form1->window().y(), 722);
 
         Form1->slideUp();
         Form1->Timer2->tick();
         QCOMPARE(Form1->top(), 10815.0f);
-        QCOMPARE(slideUntilStopped(Form1->Timer2.get()), 85);
+        QCOMPARE(testsupport::runUntilStopped(Form1->Timer2.get()), 85);
         QCOMPARE(Form1->top(), 9115.0f);
         QCOMPARE(Form1->window().y(), 608);
         QVERIFY(!Form1->Timer2->enabled());
@@ -106,7 +95,7 @@ private Q_SLOTS:
     {
         for (float expected : {9115.0f, 9095.0f}) {
             Form1->slideUp();
-            QCOMPARE(slideUntilStopped(Form1->Timer2.get()), 1);
+            QCOMPARE(testsupport::runUntilStopped(Form1->Timer2.get()), 1);
             QCOMPARE(Form1->top(), expected);
         }
     }
@@ -114,7 +103,7 @@ private Q_SLOTS:
     void hideDuringSlideUpReversesIt()
     {
         Form1->slideDown();
-        slideUntilStopped(Form1->Timer3.get());
+        testsupport::runUntilStopped(Form1->Timer3.get());
         Form1->slideUp();
         for (int i = 0; i < 30; ++i)
             Form1->Timer2->tick();
@@ -124,7 +113,7 @@ private Q_SLOTS:
         QTest::mouseClick(&Form1->Label7.get(), Qt::LeftButton);
         QVERIFY(!Form1->Timer2->enabled());
         QVERIFY(Form1->Timer3->enabled());
-        slideUntilStopped(Form1->Timer3.get());
+        testsupport::runUntilStopped(Form1->Timer3.get());
         QVERIFY(Form1->top() >= tk::screen().height());
         QVERIFY(!Form1->Timer2->enabled());
     }
@@ -154,7 +143,7 @@ private Q_SLOTS:
         QCOMPARE(Form1->top(), 9175.0f);
 
         Form1->slideUp();
-        QCOMPARE(slideUntilStopped(Form1->Timer2.get()), 93);
+        QCOMPARE(testsupport::runUntilStopped(Form1->Timer2.get()), 93);
         QCOMPARE(Form1->top(), 7315.0f);
         QVERIFY(resizeScreen(960, 720));
     }

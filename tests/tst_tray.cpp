@@ -25,16 +25,6 @@ void clickIcon(int mouseMessage)
     Form2->deliverMouseMove(0, 0, static_cast<float>(mouseMessage) * 15.0f, 0);
 }
 
-int runUntilStopped(tk::Timer& timer)
-{
-    int ticks = 0;
-    while (timer.enabled() && ticks < 1000) {
-        timer.tick();
-        ++ticks;
-    }
-    return ticks;
-}
-
 } // namespace
 
 class TrayTest final : public QObject {
@@ -146,7 +136,7 @@ private Q_SLOTS:
         QFETCH(int, message);
         QFETCH(bool, slides);
         Form1->slideDown();
-        runUntilStopped(Form1->Timer3.get());
+        testsupport::runUntilStopped(Form1->Timer3.get());
         clickIcon(message);
         QCOMPARE(Form1->Timer2->enabled(), slides);
     }
@@ -172,7 +162,7 @@ private Q_SLOTS:
             if (state == QStringLiteral("down")) {
                 Form1->Timer3->tick();
             } else {
-                runUntilStopped(Form1->Timer3.get());
+                testsupport::runUntilStopped(Form1->Timer3.get());
                 if (state == QStringLiteral("up")) {
                     Form1->slideUp();
                     Form1->Timer2->tick();
@@ -185,7 +175,7 @@ private Q_SLOTS:
         QCOMPARE(Form1->Timer3->enabled(), timer3After);
         QCOMPARE(Form1->top(), top);
         if (timer2After) {
-            runUntilStopped(Form1->Timer2.get());
+            testsupport::runUntilStopped(Form1->Timer2.get());
             QCOMPARE(Form1->top(), 9115.0f);
         }
     }
@@ -193,7 +183,7 @@ private Q_SLOTS:
     void pointerOverTheTrayHostIsNotAClick()
     {
         Form1->slideDown();
-        runUntilStopped(Form1->Timer3.get());
+        testsupport::runUntilStopped(Form1->Timer3.get());
         Form2->show();
         Form2->window().resize(700, 300);
         QTest::mouseMove(Form2->window().windowHandle(), QPoint(513, 100));
@@ -241,7 +231,7 @@ private Q_SLOTS:
         QTest::mouseClick(&Form2->Command2.get(), Qt::LeftButton);
         QVERIFY(Form1->Timer3->enabled());
         QVERIFY(!Form1->Timer2->enabled()); // the newer request won
-        runUntilStopped(Form1->Timer3.get());
+        testsupport::runUntilStopped(Form1->Timer3.get());
         QVERIFY(Form1->top() >= 10800.0f);
     }
 
