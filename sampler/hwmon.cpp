@@ -6,8 +6,12 @@
 namespace sampler {
 namespace {
 
-// Beyond this many millidegrees a value is garbage, not a temperature.
-constexpr qint64 kPlausible = 1'000'000'000;
+// Beyond a million degrees a value is garbage, not a temperature.
+bool plausible(const std::optional<qint64>& millidegrees)
+{
+    constexpr qint64 limit = 1'000'000'000;
+    return millidegrees && *millidegrees > -limit && *millidegrees < limit;
+}
 
 QStringList labelsFor(const QString& driver)
 {
@@ -63,8 +67,7 @@ std::optional<HwmonSource::Sensor> HwmonSource::findSensor() const
             else
                 sensor.critical = base + QStringLiteral("_crit");
             // The critical limit is fixed per sensor: read it once, not per tick.
-            if (auto crit = m_sysfs.readInteger(sensor.critical);
-                crit && *crit > -kPlausible && *crit < kPlausible)
+            if (auto crit = m_sysfs.readInteger(sensor.critical); plausible(crit))
                 sensor.upper = roundMillidegrees(*crit);
             if (label && wanted.contains(label->toLower()))
                 return sensor;
@@ -88,7 +91,7 @@ Outcome HwmonSource::read(unsigned, Reading& reading)
         return {Cause::NoDevice, QStringLiteral("%1 has no temperature sensor").arg(gpuName())};
 
     const std::optional<qint64> value = m_sysfs.readInteger(m_sensor->input);
-    if (!value || *value <= -kPlausible || *value >= kPlausible) {
+    if (!plausible(value)) {
         // Look the sensor up again next time: a card that comes back after a
         // reset or hot-plug may get a new hwmon folder.
         const QString input = m_sensor->input;
