@@ -6,32 +6,11 @@ set -euo pipefail
 
 build=$(cd "${1:?usage: run-benchmarks.sh BUILD_DIR [IDLE_SECONDS]}" && pwd)
 idle=${2:-60}
-work=$(mktemp -d)
-mkdir -m 700 "$work/run"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-export XDG_RUNTIME_DIR="$work/run"
+source "$(dirname "$0")/../scripts/virtual-desktop.sh"
+vd_session
 export LD_LIBRARY_PATH="$build/tests/fakenvml/full"
-export QT_QPA_PLATFORM=xcb
-unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
-
-for n in $(seq 160 199); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        export DISPLAY=":$n"
-        break
-    fi
-done
-Xvfb "$DISPLAY" -screen 0 960x720x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true >/dev/null 2>&1 &
-pids+=($!)
+vd_start_display 160 960x720
+vd_start_tray
 sleep 1
 
 now_ns() { date +%s%N; }

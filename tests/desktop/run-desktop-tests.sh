@@ -15,32 +15,9 @@ for tool in Xvfb trayer xdotool xwininfo xdpyinfo; do
     fi
 done
 
-work=$(mktemp -d)
-mkdir -m 700 "$work/run"
-export XDG_RUNTIME_DIR="$work/run"
-unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY QT_QPA_PLATFORMTHEME
-export QT_QPA_PLATFORM=xcb
-
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-display=""
-for n in $(seq 140 199); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-        display=":$n"
-        break
-    fi
-done
-[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-export DISPLAY=$display
-
-Xvfb "$DISPLAY" -screen 0 960x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
+source "$(dirname "$0")/../../scripts/virtual-desktop.sh"
+vd_session
+vd_start_display 140 960x720 || exit 1
 
 # Polls a shell condition for up to $1 seconds.
 wait_for() {
@@ -65,13 +42,8 @@ check() {
     fi
 }
 
-wait_for 10 xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
-
 start_tray() {
-    trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
-        >"$work/trayer.log" 2>&1 &
-    tray_pid=$!
-    pids+=($tray_pid)
+    vd_start_tray
     wait_for 10 panel_window >/dev/null
 }
 
