@@ -143,6 +143,18 @@ void Form1::onLoad()
     self.setTop(restingTop());
     Module1::peakText = QStringLiteral("0");
     self.m_hasReading = false;
+    // The peak counts from the first reading taken after the load.
+    sampler::forgetReadings();
+    // Readings arrive between ticks; the first one shows as soon as it is in.
+    sampler::setReadingListener([] {
+        if (::Form1.exists() && ::Form1->isLoaded())
+            ::Form1->readingArrived();
+    });
+}
+
+void Form1::onUnload()
+{
+    sampler::setReadingListener({});
 }
 
 void Form1::timer1Tick()
@@ -152,9 +164,27 @@ void Form1::timer1Tick()
     qint32 ambient = 0;
     qint32 upper = 0;
     qint32 result = -1;
-
     next([&] { result = sampler::NvCplGetThermalSettings(0, &core, &ambient, &upper); });
+    showReading(next, result, core);
+}
+
+void Form1::readingArrived()
+{
+    tk::ResumeNext next;
+    qint32 core = 0;
+    qint32 ambient = 0;
+    qint32 upper = 0;
+    qint32 result = -1;
+    next([&] { result = sampler::latestThermalSettings(&core, &ambient, &upper); });
+    showReading(next, result, core);
+}
+
+void Form1::showReading(tk::ResumeNext& next, qint32 result, qint32 core)
+{
     if (result != 0) {
+        // The first reading is still on its way: nothing to show yet.
+        if (sampler::lastOutcome().cause == sampler::Cause::Pending)
+            return;
         // Never show a number that was not read.
         next([&] { gputemp->setCaption(kNoReading); });
         next([&] { gputemp->setTip(sampler::lastOutcome().detail); });

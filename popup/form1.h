@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolkit/dispatch.h"
 #include "toolkit/form.h"
 
 namespace popup {
@@ -42,9 +43,12 @@ public:
 protected:
     void build(tk::FormWindow& window) override;
     void onLoad() override;
+    void onUnload() override;
 
 private:
     void timer1Tick();
+    void readingArrived();
+    void showReading(tk::ResumeNext& next, qint32 result, qint32 core);
     void timer2Tick();
     void timer3Tick();
 

@@ -193,16 +193,16 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
             m_upper = static_cast<qint32>(value);
     }
 
-    qint32 core = 0;
+    // NVML's temperatures are unsigned: all ones is an error the driver
+    // failed to report, not -1 degrees.
+    unsigned value = 0;
     nvmlReturn_t rc = NVML_SUCCESS;
     if (m_api->temperatureV) {
         nvmlTemperature_v1_t t{nvmlTemperature_v1, NVML_TEMPERATURE_GPU, 0};
         rc = m_api->temperatureV(m_device, &t);
-        core = t.temperature;
+        value = static_cast<unsigned>(t.temperature);
     } else {
-        unsigned value = 0;
         rc = m_api->temperature(m_device, NVML_TEMPERATURE_GPU, &value);
-        core = static_cast<qint32>(value);
     }
     if (rc != NVML_SUCCESS) {
         // A lost or reset GPU needs a fresh handle once it comes back.
@@ -213,7 +213,7 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
                 QStringLiteral("%1: no temperature (%2)").arg(m_deviceName, errorText(rc))};
     }
 
-    reading.core = core;
+    reading.core = value;
     reading.upper = m_upper;
     return {Cause::None, QStringLiteral("%1 via NVML").arg(m_deviceName)};
 }

@@ -15,6 +15,9 @@ enum class Cause {
     QueryFailed,
     Asleep,
     Unreadable,
+    Implausible,  // a value no GPU reports while it works
+    NotAnswering, // a reading is taking too long
+    Pending,      // the first reading is still on its way
 };
 
 struct Outcome {
@@ -25,7 +28,7 @@ struct Outcome {
 };
 
 struct Reading {
-    qint32 core = 0;
+    qint64 core = 0; // wide, so that a garbage value cannot pass for a sane one
     qint32 upper = 0;
 };
 

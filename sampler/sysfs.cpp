@@ -6,13 +6,17 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sampler {
 namespace {
 
 // Attributes are a few bytes; anything longer is not one.
-constexpr qint64 kMaxAttribute = 64;
+constexpr qsizetype kMaxAttribute = 64;
 
 // Domain, bus, device and function of a PCI address, for ordering.
 std::optional<std::tuple<uint, uint, uint, uint>> pciKey(const QString& address)
@@ -35,17 +39,50 @@ QString Sysfs::path(const QString& relative) const
     return QDir(m_root).filePath(relative);
 }
 
-std::optional<QString> Sysfs::read(const QString& absolutePath) const
+std::optional<QByteArray> Sysfs::readRaw(const QString& absolutePath) const
 {
     if (m_observer)
         m_observer(absolutePath);
-    QFile file(absolutePath);
-    if (!file.open(QIODevice::ReadOnly))
+    const QByteArray path = QFile::encodeName(absolutePath);
+    // A FIFO, socket or device node where an attribute should be would block
+    // the read or have side effects: only regular files are opened, and
+    // without waiting.
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
-    const QByteArray data = file.read(kMaxAttribute + 1);
-    if (data.size() > kMaxAttribute)
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    const QString text = QString::fromLatin1(data).trimmed();
+    QByteArray data(kMaxAttribute + 1, Qt::Uninitialized);
+    ssize_t total = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        total = 0;
+        while (total < data.size()) {
+            const ssize_t n =
+                ::read(fd, data.data() + total, static_cast<size_t>(data.size() - total));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n < 0)
+                    total = -1;
+                break;
+            }
+            total += n;
+        }
+    }
+    ::close(fd);
+    if (total < 0 || total > kMaxAttribute)
+        return std::nullopt;
+    data.truncate(total);
+    return data;
+}
+
+std::optional<QString> Sysfs::read(const QString& absolutePath) const
+{
+    const std::optional<QByteArray> data = readRaw(absolutePath);
+    if (!data)
+        return std::nullopt;
+    const QString text = QString::fromLatin1(*data).trimmed();
     if (text.isEmpty())
         return std::nullopt;
     return text;
@@ -53,14 +90,26 @@ std::optional<QString> Sysfs::read(const QString& absolutePath) const
 
 std::optional<qint64> Sysfs::readInteger(const QString& absolutePath) const
 {
-    const std::optional<QString> text = read(absolutePath);
-    if (!text)
+    // Strict decimal: "045000" is neither octal 19 nor, with its stray zero,
+    // a number the kernel would write.
+    static const QRegularExpression decimal(QStringLiteral("^[+-]?(0|[1-9][0-9]*)\\n?$"));
+    const std::optional<QByteArray> data = readRaw(absolutePath);
+    if (!data || !decimal.match(QString::fromLatin1(*data)).hasMatch())
         return std::nullopt;
     bool ok = false;
-    const qint64 value = text->toLongLong(&ok, 0);
+    const qint64 value = data->trimmed().toLongLong(&ok, 10);
     if (!ok)
         return std::nullopt;
     return value;
+}
+
+std::optional<quint32> Sysfs::readHex(const QString& absolutePath) const
+{
+    static const QRegularExpression hex(QStringLiteral("^0x[0-9a-fA-F]{1,8}\\n?$"));
+    const std::optional<QByteArray> data = readRaw(absolutePath);
+    if (!data || !hex.match(QString::fromLatin1(*data)).hasMatch())
+        return std::nullopt;
+    return data->trimmed().mid(2).toUInt(nullptr, 16);
 }
 
 void Sysfs::setReadObserver(std::function<void(const QString&)> observer)
@@ -99,8 +148,8 @@ QList<DrmCard> drmCards(const Sysfs& sysfs)
         card.pciAddress = QFileInfo(card.device).fileName();
         if (!pciKey(card.pciAddress))
             continue; // not a PCI device
-        if (auto vendor = sysfs.readInteger(card.device + QStringLiteral("/vendor")))
-            card.vendor = static_cast<quint32>(*vendor);
+        if (auto vendor = sysfs.readHex(card.device + QStringLiteral("/vendor")))
+            card.vendor = *vendor;
         card.driver =
             QFileInfo(QFileInfo(card.device + QStringLiteral("/driver")).canonicalFilePath())
                 .fileName();

@@ -21,13 +21,20 @@ public:
     // missing, unreadable, empty or longer than an attribute can be.
     std::optional<QString> read(const QString& absolutePath) const;
 
-    // An integer attribute; nothing when the content is not a plain integer.
+    // A decimal attribute: an optional sign, digits and an optional
+    // newline; nothing for anything else.
     std::optional<qint64> readInteger(const QString& absolutePath) const;
+
+    // A hexadecimal attribute written 0x..., such as a PCI vendor.
+    std::optional<quint32> readHex(const QString& absolutePath) const;
 
     // Sees every read, for tests that must prove a file was left alone.
     void setReadObserver(std::function<void(const QString&)> observer);
 
 private:
+    // The raw bytes of a regular file, read without blocking.
+    std::optional<QByteArray> readRaw(const QString& absolutePath) const;
+
     QString m_root;
     std::function<void(const QString&)> m_observer;
 };

@@ -2,24 +2,68 @@
 #include "nvml.h"
 #include "select.h"
 
+#include "toolkit/dispatch.h"
 #include "toolkit/error.h"
 
 #include <QSet>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace sampler {
 namespace {
 
-struct State {
-    std::unique_ptr<Source> source;
-    Outcome last{Cause::NoDevice, QStringLiteral("No reading yet")};
-    QSet<QString> reported;
+using TimePoint = std::chrono::steady_clock::time_point;
+
+// Set once exit() has begun: Qt may call it itself (a lost X server), and a
+// reading that completes then must not post to an application being torn down.
+std::atomic<bool> g_exiting{false};
+
+// Shared by the user-interface thread and the reading thread. Never
+// destroyed: a reading thread stuck in a driver call may outlive main().
+struct Engine {
+    std::mutex mutex;
+    std::condition_variable work; // wakes the reading thread
+    std::condition_variable done; // wakes whoever waits for it
+    Clock clock = [] { return std::chrono::steady_clock::now(); };
+
+    std::shared_ptr<Source> source;
+    std::vector<std::shared_ptr<Source>> retired; // to be let go on the reading thread
+    std::uint64_t generation = 0;                 // answers of a replaced source are dropped
+    bool threadRunning = false;
+    bool requested = false;
+    bool inFlight = false;
+    bool quitting = false;
+    unsigned monitor = 0;
+    TimePoint startedAt{};
+    TimePoint nextStart{};
+
+    bool haveResult = false;
+    Outcome result;
+    Reading reading;
 };
 
-State& state()
+Engine& engine()
 {
-    static State s;
+    static Engine* e = new Engine;
+    return *e;
+}
+
+// Lives on the user-interface thread only.
+struct Shown {
+    Outcome last{Cause::Pending, QStringLiteral("No reading yet")};
+    QSet<QString> reported;
+    std::function<void()> listener;
+};
+
+Shown& shown()
+{
+    static Shown s;
     return s;
 }
 
@@ -27,63 +71,230 @@ void reportOnce(const Outcome& outcome)
 {
     // Twice a second for hours would drown the terminal; each cause once.
     const QString key = QString::number(static_cast<int>(outcome.cause)) + outcome.detail;
-    if (state().reported.contains(key))
+    if (shown().reported.contains(key))
         return;
-    state().reported.insert(key);
+    shown().reported.insert(key);
     std::fprintf(stderr, "kelvane: no GPU temperature: %s\n", qUtf8Printable(outcome.detail));
     std::fflush(stderr);
+}
+
+Outcome checkPlausible(const Outcome& outcome, const Reading& reading)
+{
+    if (!outcome.ok() || (reading.core >= kLowestPlausible && reading.core <= kHighestPlausible))
+        return outcome;
+    return {Cause::Implausible,
+            QStringLiteral("implausible value %1 from %2").arg(reading.core).arg(outcome.detail)};
+}
+
+void notifyListener()
+{
+    tk::post([] {
+        if (shown().listener)
+            shown().listener();
+    });
+}
+
+void readingThread(Engine& e)
+{
+    std::unique_lock lock(e.mutex);
+    for (;;) {
+        e.work.wait(lock, [&] { return e.requested || !e.retired.empty() || e.quitting; });
+        while (!e.retired.empty()) {
+            std::shared_ptr<Source> old = std::move(e.retired.back());
+            e.retired.pop_back();
+            lock.unlock();
+            old->shutdown();
+            old.reset();
+            lock.lock();
+        }
+        if (e.requested) {
+            e.requested = false;
+            const std::uint64_t generation = e.generation;
+            const unsigned monitor = e.monitor;
+            std::shared_ptr<Source> source = e.source;
+            const bool chosenHere = !source;
+            lock.unlock();
+
+            const TimePoint begin = e.clock();
+            if (!source)
+                source = chooseSource(Sysfs(), NvmlSource::defaultLibrary());
+            Reading reading;
+            const Outcome outcome = checkPlausible(source->read(monitor, reading), reading);
+            const TimePoint end = e.clock();
+
+            lock.lock();
+            e.inFlight = false;
+            if (generation == e.generation) {
+                if (!e.source)
+                    e.source = source;
+                e.result = outcome;
+                e.reading = reading;
+                e.haveResult = true;
+                e.nextStart = end + kPauseFactor * (end - begin);
+                if (!e.quitting && !g_exiting)
+                    notifyListener();
+            } else if (chosenHere) {
+                // Replaced while it was being chosen; nobody else holds it.
+                e.retired.push_back(std::move(source));
+            }
+            e.done.notify_all();
+        }
+        if (e.quitting && !e.requested && e.retired.empty()) {
+            e.threadRunning = false;
+            e.done.notify_all();
+            return;
+        }
+    }
+}
+
+void startThread(Engine& e)
+{
+    if (e.threadRunning)
+        return;
+    static const bool registered = [] { return std::atexit([] { g_exiting = true; }) == 0; }();
+    Q_UNUSED(registered);
+    e.threadRunning = true;
+    // Detached: at exit a reading stuck in the driver is left behind, never
+    // joined.
+    std::thread([&e] { readingThread(e); }).detach();
+}
+
+qint32 answer(bool start, quint32 monitor, qint32* core, qint32* ambient, qint32* upper)
+{
+    Engine& e = engine();
+    Outcome outcome;
+    Reading reading;
+    {
+        std::lock_guard lock(e.mutex);
+        const TimePoint now = e.clock();
+        if (start && !e.inFlight && !e.quitting && now >= e.nextStart) {
+            e.requested = true;
+            e.inFlight = true;
+            e.startedAt = now;
+            e.monitor = monitor;
+            startThread(e);
+            e.work.notify_one();
+        }
+        if (e.inFlight && now - e.startedAt >= kAnswerDeadline)
+            outcome = {Cause::NotAnswering, QStringLiteral("the GPU is not answering")};
+        else if (e.haveResult)
+            outcome = e.result, reading = e.reading;
+        else
+            outcome = {Cause::Pending, QStringLiteral("No reading yet")};
+    }
+
+    shown().last = outcome;
+    switch (outcome.cause) {
+    case Cause::None:
+        if (core)
+            *core = static_cast<qint32>(reading.core);
+        if (ambient)
+            *ambient = 0;
+        if (upper)
+            *upper = reading.upper;
+        return 0;
+    case Cause::Pending:
+        return static_cast<qint32>(outcome.cause);
+    case Cause::LibraryMissing:
+        reportOnce(outcome);
+        throw tk::Error(tk::Status::FileNotFound, outcome.detail);
+    case Cause::FunctionMissing:
+        reportOnce(outcome);
+        throw tk::Error(tk::Status::EntryPointNotFound, outcome.detail);
+    default:
+        reportOnce(outcome);
+        return static_cast<qint32>(outcome.cause);
+    }
 }
 
 } // namespace
 
 qint32 NvCplGetThermalSettings(quint32 monitor, qint32* core, qint32* ambient, qint32* upper)
 {
-    State& s = state();
-    if (!s.source)
-        s.source = chooseSource(Sysfs(), NvmlSource::defaultLibrary());
+    return answer(true, monitor, core, ambient, upper);
+}
 
-    Reading reading;
-    s.last = s.source->read(monitor, reading);
-    switch (s.last.cause) {
-    case Cause::None:
-        if (core)
-            *core = reading.core;
-        if (ambient)
-            *ambient = 0;
-        if (upper)
-            *upper = reading.upper;
-        return 0;
-    case Cause::LibraryMissing:
-        reportOnce(s.last);
-        throw tk::Error(tk::Status::FileNotFound, s.last.detail);
-    case Cause::FunctionMissing:
-        reportOnce(s.last);
-        throw tk::Error(tk::Status::EntryPointNotFound, s.last.detail);
-    default:
-        reportOnce(s.last);
-        return static_cast<qint32>(s.last.cause);
-    }
+qint32 latestThermalSettings(qint32* core, qint32* ambient, qint32* upper)
+{
+    return answer(false, 0, core, ambient, upper);
 }
 
 const Outcome& lastOutcome()
 {
-    return state().last;
+    return shown().last;
+}
+
+void setReadingListener(std::function<void()> listener)
+{
+    shown().listener = std::move(listener);
+}
+
+void forgetReadings()
+{
+    Engine& e = engine();
+    std::lock_guard lock(e.mutex);
+    ++e.generation;
+    e.haveResult = false;
+    e.nextStart = {};
+    shown().last = {Cause::Pending, QStringLiteral("No reading yet")};
 }
 
 void useSource(std::unique_ptr<Source> source)
 {
-    State& s = state();
-    if (s.source)
-        s.source->shutdown();
-    s.source = std::move(source);
-    s.last = {Cause::NoDevice, QStringLiteral("No reading yet")};
+    {
+        Engine& e = engine();
+        std::lock_guard lock(e.mutex);
+        if (e.source)
+            e.retired.push_back(std::move(e.source));
+        e.source = std::move(source);
+        if (!e.retired.empty()) {
+            startThread(e);
+            e.work.notify_one();
+        }
+    }
+    forgetReadings();
+}
+
+bool readingInFlight()
+{
+    Engine& e = engine();
+    std::lock_guard lock(e.mutex);
+    return e.inFlight;
+}
+
+void setClock(Clock clock)
+{
+    Engine& e = engine();
+    std::lock_guard lock(e.mutex);
+    e.clock = std::move(clock);
 }
 
 void shutdown()
 {
-    State& s = state();
-    if (s.source)
-        s.source->shutdown();
+    Engine& e = engine();
+    std::unique_lock lock(e.mutex);
+    shown().listener = nullptr;
+    if (e.source)
+        e.retired.push_back(std::move(e.source));
+    e.haveResult = false;
+    ++e.generation;
+    if (!e.threadRunning) {
+        // Nothing was ever read on a thread; let go here.
+        std::vector<std::shared_ptr<Source>> retired = std::move(e.retired);
+        e.retired.clear();
+        lock.unlock();
+        for (auto& source : retired)
+            source->shutdown();
+        return;
+    }
+    if (e.inFlight)
+        return; // hung in the driver: the program ends without it
+    e.quitting = true;
+    e.work.notify_one();
+    // Letting go of NVML is quick when the driver is well; a second at most.
+    e.done.wait_for(lock, std::chrono::seconds(1), [&] { return !e.threadRunning; });
+    if (!e.threadRunning)
+        e.quitting = false;
 }
 
 } // namespace sampler

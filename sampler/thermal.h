@@ -2,6 +2,8 @@
 
 #include "source.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 
 namespace sampler {
@@ -10,16 +12,49 @@ namespace sampler {
 // and upper temperatures in whole degrees Celsius. Returns 0 on success.
 // A missing library or function raises the toolkit's error; any other
 // failure returns non-zero and leaves the out-values untouched.
+//
+// It never waits for the GPU: readings are taken on a thread of their own,
+// and the query answers with the most recent completed one, starting the
+// next reading when none is in flight and the last one's pause is over.
 qint32 NvCplGetThermalSettings(quint32 monitor, qint32* core, qint32* ambient, qint32* upper);
 
-// What the last query read, or why it read nothing.
+// The most recent completed reading, as the query answers it, without
+// starting another.
+qint32 latestThermalSettings(qint32* core, qint32* ambient, qint32* upper);
+
+// What the last answer carried, or why it carried no reading.
 const Outcome& lastOutcome();
 
-// Chooses the source the queries use from now on; the first query picks one
-// itself when none was chosen.
+// Called on the user-interface thread each time a reading completes, so the
+// first value shows as soon as it is there; empty to stop.
+void setReadingListener(std::function<void()> listener);
+
+// A reading not answered by then counts as lost until it comes back.
+inline constexpr std::chrono::milliseconds kAnswerDeadline{2000};
+// After a reading that took d, none starts for 9 d: the sampler spends at
+// most a tenth of the wall time inside the GPU's driver.
+inline constexpr int kPauseFactor = 9;
+// The plausible range of a GPU's core temperature, in degrees Celsius.
+inline constexpr qint64 kLowestPlausible = -50;
+inline constexpr qint64 kHighestPlausible = 200;
+
+// Chooses the source the readings use from now on; the first reading picks
+// one itself when none was chosen. Forgets the last reading.
 void useSource(std::unique_ptr<Source> source);
 
-// Lets go of the source, when the program ends.
+// Drops the last reading, and any on its way, so that the next answers come
+// from readings started after this call.
+void forgetReadings();
+
+// Whether a reading is on its way.
+bool readingInFlight();
+
+// Replaces the clock the deadline and the pause are measured with; for tests.
+using Clock = std::function<std::chrono::steady_clock::time_point()>;
+void setClock(Clock clock);
+
+// Lets go of the source, when the program ends. A reading that hangs is left
+// behind rather than waited for.
 void shutdown();
 
 } // namespace sampler

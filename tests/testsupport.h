@@ -2,6 +2,7 @@
 
 #include "fakenvml/fakenvml.h"
 
+#include "sampler/thermal.h"
 #include "toolkit/application.h"
 #include "toolkit/controls.h"
 #include "toolkit/dispatch.h"
@@ -10,6 +11,8 @@
 #include <QString>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <vector>
 
 namespace testsupport {
@@ -25,6 +28,7 @@ public:
         scriptFn = resolve<decltype(scriptFn)>("fakenvml_script");
         setInitResult = resolve<decltype(setInitResult)>("fakenvml_set_init_result");
         setDevices = resolve<decltype(setDevices)>("fakenvml_set_devices");
+        setDelays = resolve<decltype(setDelays)>("fakenvml_set_delays");
         countsFn = resolve<decltype(countsFn)>("fakenvml_get_counts");
         reset();
     }
@@ -45,6 +49,7 @@ public:
     void (*reset)() = nullptr;
     void (*setInitResult)(int) = nullptr;
     void (*setDevices)(int) = nullptr;
+    void (*setDelays)(int, int) = nullptr;
 
 private:
     template <class F> F resolve(const char* name)
@@ -59,6 +64,38 @@ private:
     void (*scriptFn)(const int*, const int*, int) = nullptr;
     void (*countsFn)(fakenvml_counts*) = nullptr;
 };
+
+// The sampler's clock, moved only by the test, so that deadlines and pauses
+// never depend on how fast the machine is.
+class ManualClock final {
+public:
+    using Clock = std::chrono::steady_clock;
+    static void install()
+    {
+        sampler::setClock([] { return Clock::time_point(Clock::duration(ticks().load())); });
+    }
+    static void advance(std::chrono::milliseconds by)
+    {
+        ticks() += std::chrono::duration_cast<Clock::duration>(by).count();
+    }
+
+private:
+    static std::atomic<Clock::rep>& ticks()
+    {
+        static std::atomic<Clock::rep> value{
+            std::chrono::duration_cast<Clock::duration>(std::chrono::hours(1)).count()};
+        return value;
+    }
+};
+
+// One sampling tick, then the reading it started, shown as it arrives.
+inline void sampleOnce(tk::Timer& sampling)
+{
+    sampling.tick();
+    QTRY_VERIFY(!sampler::readingInFlight());
+    // The reading thread posts its news before it says it is done.
+    QCoreApplication::processEvents();
+}
 
 // Runs a slide timer's ticks by hand until it stops; returns how many ran.
 inline int runUntilStopped(tk::Timer& timer, int limit = 1000)

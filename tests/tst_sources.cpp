@@ -11,11 +11,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <limits>
+#include <sys/stat.h>
 
 using sampler::Cause;
 using testsupport::FakeNvml;
+using testsupport::ManualClock;
 
 namespace {
 
@@ -98,6 +101,7 @@ private Q_SLOTS:
     {
         tk::init();
         testsupport::failOnFatalReport();
+        ManualClock::install();
     }
 
     void init() { m_fake.reset(); }
@@ -284,6 +288,9 @@ private Q_SLOTS:
         QTest::newRow("a number with junk after it") << "45000abc\n";
         QTest::newRow("an overlong value") << QString(200, QLatin1Char('9'));
         QTest::newRow("an absurd temperature") << "999999999999\n";
+        QTest::newRow("a leading zero, which is not octal") << "045000\n";
+        QTest::newRow("hexadecimal") << "0xafc8\n";
+        QTest::newRow("blanks around the number") << " 45000 \n";
     }
 
     void badSensorFilesGiveNoNumber()
@@ -302,6 +309,58 @@ private Q_SLOTS:
         FakeSysfs::write(input, QStringLiteral("47000\n"));
         QVERIFY(readOnce(*source, r).ok());
         QCOMPARE(r.core, 47);
+    }
+
+    void signedDecimalsAreRead_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<int>("degrees");
+        QTest::newRow("below zero keeps its sign") << "-5000\n" << -5;
+        QTest::newRow("an explicit plus") << "+41000\n" << 41;
+        QTest::newRow("no newline") << "38000" << 38;
+    }
+
+    void signedDecimalsAreRead()
+    {
+        QFETCH(QString, content);
+        QFETCH(int, degrees);
+        FakeSysfs tree;
+        const QString pci = QStringLiteral("0000:03:00.0");
+        tree.addCard("card0", pci, 0x1002, "amdgpu");
+        tree.addSensor(pci, "hwmon4", 1, content, "edge");
+        auto source = sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1"));
+        sampler::Reading r;
+        QVERIFY(readOnce(*source, r).ok());
+        QCOMPARE(r.core, degrees);
+    }
+
+    void aFifoWhereTheSensorShouldBeNeverBlocks()
+    {
+        FakeSysfs tree;
+        const QString pci = QStringLiteral("0000:03:00.0");
+        tree.addCard("card0", pci, 0x1002, "amdgpu");
+        const QString input = tree.addSensor(pci, "hwmon4", 1, "45000\n", "edge");
+        auto source = sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1"));
+        QVERIFY(QFile::remove(input));
+        QCOMPARE(::mkfifo(QFile::encodeName(input).constData(), 0600), 0);
+
+        // Read on a thread of its own: a read that blocks on the FIFO fails
+        // the test instead of hanging it, and is set free by a writer.
+        sampler::Outcome outcome;
+        std::unique_ptr<QThread> reader(QThread::create([&] {
+            sampler::Reading r;
+            outcome = readOnce(*source, r);
+        }));
+        reader->start();
+        const bool finished = reader->wait(QDeadlineTimer(5000));
+        if (!finished) {
+            QFile writer(input);
+            if (writer.open(QIODevice::WriteOnly))
+                writer.write("0\n");
+            reader->wait();
+        }
+        QVERIFY2(finished, "reading a FIFO blocked");
+        QCOMPARE(outcome.cause, Cause::Unreadable);
     }
 
     void aVanishedCardIsReadAgainWhenItComesBack()
@@ -358,10 +417,10 @@ private Q_SLOTS:
         sampler::useSource(
             sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1")));
         Form1->load();
-        Form1->Timer1->tick();
+        testsupport::sampleOnce(Form1->Timer1.get());
         QCOMPARE(Form1->piquegputemp->caption(), QStringLiteral("64°c"));
         tree.setPower(pci, QStringLiteral("suspended"));
-        Form1->Timer1->tick();
+        testsupport::sampleOnce(Form1->Timer1.get());
         QCOMPARE(Form1->gputemp->caption(), QStringLiteral("--°c"));
         QVERIFY(Form1->gputemp->toolTip().contains(QStringLiteral("asleep")));
         QCOMPARE(Form1->piquegputemp->caption(), QStringLiteral("64°c"));

@@ -130,6 +130,13 @@ void dispatch(const std::function<void()>& handler) noexcept
     --g_handlerDepth;
 }
 
+void post(std::function<void()> handler)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app, [handler = std::move(handler)] { dispatch(handler); }, Qt::QueuedConnection);
+}
+
 bool handlerRunning() noexcept
 {
     return g_handlerDepth > 0;

@@ -12,6 +12,11 @@ namespace tk {
 // did not catch is reported to the user and ends the program with status 1.
 void dispatch(const std::function<void()>& handler) noexcept;
 
+// Runs a handler on the user-interface thread, through the dispatch point,
+// once the current event is done. Safe to call from any thread while the
+// application exists.
+void post(std::function<void()> handler);
+
 // True while a handler is running; the program only ends between handlers.
 bool handlerRunning() noexcept;
 

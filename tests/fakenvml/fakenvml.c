@@ -3,7 +3,9 @@
 #include "fakenvml.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #define EXPORT __attribute__((visibility("default")))
 
@@ -28,6 +30,46 @@ static unsigned g_badVersion = 0;
 static struct fakenvml_counts g_counts;
 static char g_device[4];
 static char g_lastBusId[32];
+static int g_initDelayMs = 0;
+static int g_callDelayMs = 0;
+
+static void pause_ms(int ms)
+{
+    if (ms <= 0)
+        return;
+    struct timespec t = {ms / 1000, (long)(ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0) {
+    }
+}
+
+static int env_int(const char* name)
+{
+    const char* text = getenv(name);
+    return text ? atoi(text) : 0;
+}
+
+/* A program started by a test (not linked with it) is scripted through the
+ * environment: FAKENVML_SCRIPT="40,45,43" (values wrap to 32 bits, so
+ * 4294967295 reads as all ones), FAKENVML_INIT_DELAY_MS and
+ * FAKENVML_CALL_DELAY_MS slow nvmlInit and each temperature call down. */
+__attribute__((constructor)) static void from_environment(void)
+{
+    g_initDelayMs = env_int("FAKENVML_INIT_DELAY_MS");
+    g_callDelayMs = env_int("FAKENVML_CALL_DELAY_MS");
+    const char* script = getenv("FAKENVML_SCRIPT");
+    if (!script)
+        return;
+    while (*script && g_scriptLength < FAKENVML_MAX_SCRIPT) {
+        char* end = NULL;
+        long long value = strtoll(script, &end, 10);
+        if (end == script)
+            break;
+        g_readings[g_scriptLength] = (int)(unsigned)value;
+        g_results[g_scriptLength] = 0;
+        ++g_scriptLength;
+        script = *end == ',' ? end + 1 : end;
+    }
+}
 
 EXPORT void fakenvml_reset(void)
 {
@@ -37,6 +79,8 @@ EXPORT void fakenvml_reset(void)
     g_scriptLength = 0;
     g_next = 0;
     g_badVersion = 0;
+    g_initDelayMs = 0;
+    g_callDelayMs = 0;
     memset(&g_counts, 0, sizeof g_counts);
     g_lastBusId[0] = '\0';
 }
@@ -57,6 +101,11 @@ EXPORT void fakenvml_set_init_result(int result)
 {
     g_initResult = result;
 }
+EXPORT void fakenvml_set_delays(int initMs, int callMs)
+{
+    g_initDelayMs = initMs;
+    g_callDelayMs = callMs;
+}
 EXPORT void fakenvml_set_devices(int count)
 {
     g_devices = count;
@@ -73,6 +122,7 @@ EXPORT unsigned fakenvml_bad_version(void)
 EXPORT nvmlReturn_t nvmlInit_v2(void)
 {
     ++g_counts.init;
+    pause_ms(g_initDelayMs);
     if (g_initResult == 0)
         g_initialised = 1;
     return g_initResult;
@@ -143,6 +193,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperature(nvmlDevice_t device, int sensor, un
 {
     (void)device;
     ++g_counts.temperature;
+    pause_ms(g_callDelayMs);
     if (sensor != 0)
         return 2;
     int value = 0;
@@ -157,6 +208,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperatureV(nvmlDevice_t device, nvmlTemperatu
 {
     (void)device;
     ++g_counts.temperatureV;
+    pause_ms(g_callDelayMs);
     if (t->version != (sizeof(nvmlTemperature_v1_t) | (1u << 24))) {
         g_badVersion = t->version;
         return 25; /* argument version mismatch */
