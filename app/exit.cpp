@@ -1,5 +1,6 @@
 #include "exit.h"
 
+#include "about/frmabout.h"
 #include "popup/form1.h"
 #include "tray/form2.h"
 
@@ -9,6 +10,13 @@ void exitSequence()
 {
     Form2->unload();
     Form1->unload();
+}
+
+void endSession()
+{
+    exitSequence();
+    if (frmabout.exists() && frmabout->isLoaded())
+        frmabout->unload();
 }
 
 } // namespace app

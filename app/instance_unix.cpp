@@ -1,16 +1,23 @@
-// The single-instance channel over a Unix domain socket, with nothing but
+// Single instance on Unix: flock on a lock file decides who is first, and a
+// Unix domain socket beside it carries the show request, with nothing but
 // QtCore: the network library would cost more memory than all of Kelvane's
 // own code.
 #include "instance.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <poll.h>
+#include <string>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,6 +27,9 @@ namespace app {
 namespace {
 
 constexpr int kTimeoutMs = 1000;
+// How long a second start keeps trying while the first is still starting.
+constexpr int kReachMs = 2000;
+constexpr std::size_t kMaxClients = 4;
 constexpr qsizetype kRequestSize = sizeof(SingleInstance::kRequest) - 1;
 
 // A file descriptor that closes itself.
@@ -48,14 +58,56 @@ private:
     int m_fd;
 };
 
-bool address(const QString& path, sockaddr_un& out)
+// What a process that ends without unwinding (Qt calls exit() when the X
+// server goes away) must still remove.
+struct Leftovers {
+    std::string socket;
+    std::string lock;
+};
+
+Leftovers& leftovers()
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    std::memset(&out, 0, sizeof out);
-    out.sun_family = AF_UNIX;
-    if (encoded.size() >= static_cast<qsizetype>(sizeof out.sun_path))
-        return false;
-    std::memcpy(out.sun_path, encoded.constData(), static_cast<size_t>(encoded.size()));
+    static Leftovers* l = [] {
+        std::atexit([] {
+            if (!leftovers().socket.empty())
+                ::unlink(leftovers().socket.c_str());
+            if (!leftovers().lock.empty())
+                ::unlink(leftovers().lock.c_str());
+        });
+        return new Leftovers;
+    }();
+    return *l;
+}
+
+bool isPrivate(const QByteArray& path, bool followLinks)
+{
+    struct stat st {};
+    const int rc = followLinks ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st);
+    return rc == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0777) == 0700;
+}
+
+// A socket address for a path of any length: one too long for sun_path is
+// reached through the folder's descriptor in /proc.
+struct Address {
+    sockaddr_un addr{};
+    Fd folder;
+};
+
+bool makeAddress(const QString& folder, const QString& name, Address& out)
+{
+    QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+    if (path.size() >= static_cast<qsizetype>(sizeof out.addr.sun_path)) {
+        out.folder.reset(
+            ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!out.folder)
+            return false;
+        path =
+            "/proc/self/fd/" + QByteArray::number(out.folder.get()) + '/' + QFile::encodeName(name);
+        if (path.size() >= static_cast<qsizetype>(sizeof out.addr.sun_path))
+            return false;
+    }
+    out.addr.sun_family = AF_UNIX;
+    std::memcpy(out.addr.sun_path, path.constData(), static_cast<size_t>(path.size()));
     return true;
 }
 
@@ -76,95 +128,216 @@ bool sameUser(int fd)
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == ::getuid();
 }
 
+QString errorText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
 } // namespace
 
-struct SingleInstance::Channel {
+struct SingleInstance::State {
     struct Client {
         Fd fd;
         std::unique_ptr<QSocketNotifier> notifier;
         std::unique_ptr<QTimer> timeout;
         QByteArray received;
+        quint64 serial = 0;
     };
 
+    Fd lock;
     Fd listener;
+    bool ownsSocket = false;
     std::unique_ptr<QSocketNotifier> notifier;
     std::map<int, Client> clients;
+    quint64 nextSerial = 0;
 };
 
-SingleInstance::SingleInstance(QString socketPath) : m_path(std::move(socketPath)) {}
+QString SingleInstance::privateFolder()
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.startsWith('/') && isPrivate(runtime, true))
+        return QFile::decodeName(runtime);
+    QByteArray tmp = qgetenv("TMPDIR");
+    if (!tmp.startsWith('/'))
+        tmp = "/tmp";
+    const QByteArray own = tmp + "/kelvane-" + QByteArray::number(::getuid());
+    ::mkdir(own.constData(), 0700);
+    // Not a link, and nobody else's: another user could otherwise answer for
+    // this one, or see the requests.
+    if (isPrivate(own, false))
+        return QFile::decodeName(own);
+    return {};
+}
+
+SingleInstance::SingleInstance(QString folder, QString display)
+    : m_folder(std::move(folder)), m_name(nameFor(std::move(display)))
+{
+}
 
 SingleInstance::~SingleInstance()
 {
-    if (m_channel)
-        QFile::remove(m_path);
+    if (!m_state || !m_state->lock)
+        return;
+    if (m_state->ownsSocket)
+        ::unlink(QFile::encodeName(socketPath()).constData());
+    ::unlink(QFile::encodeName(lockPath()).constData());
+    leftovers() = {};
 }
 
-bool SingleInstance::forwardToRunning()
-{
-    sockaddr_un addr;
-    if (!address(m_path, addr))
-        return false;
-    Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        return false;
-    if (::send(fd.get(), kRequest, kRequestSize, MSG_NOSIGNAL) != kRequestSize)
-        return false;
-    if (!waitFor(fd.get(), POLLIN))
-        return false;
-    char answer[8] = {};
-    const ssize_t n = ::recv(fd.get(), answer, sizeof answer - 1, 0);
-    return n > 0 && QByteArray(answer, n) == kAnswer;
-}
-
-bool SingleInstance::listen(std::function<void()> onShowRequest)
+SingleInstance::Role SingleInstance::start(std::function<void()> onShowRequest)
 {
     m_onShow = std::move(onShowRequest);
-    sockaddr_un addr;
-    if (!address(m_path, addr))
+    m_state = std::make_unique<State>();
+    if (m_folder.isEmpty()) {
+        m_problem = QStringLiteral("no private runtime folder (XDG_RUNTIME_DIR, or one of this "
+                                   "user's own in the temporary folder); running without the "
+                                   "single-instance check");
+        return Role::Alone;
+    }
+    if (!takeLock()) {
+        if (!m_problem.isEmpty())
+            return Role::Alone;
+        if (forward())
+            return Role::Forwarded;
+        m_problem = QStringLiteral("Kelvane is already running, but did not answer at %1")
+                        .arg(socketPath());
+        return Role::AlreadyRunning;
+    }
+    leftovers().lock = QFile::encodeName(lockPath()).toStdString();
+    listen();
+    return Role::First;
+}
+
+bool SingleInstance::takeLock()
+{
+    const QByteArray path = QFile::encodeName(lockPath());
+    // An instance that ends removes its lock file. One that opened the old
+    // file just before then holds a lock nobody else can see, so it looks
+    // again until the file it locked is the one at the path.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        Fd fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!fd) {
+            m_problem = QStringLiteral("cannot open %1 (%2); running without the single-instance "
+                                       "check")
+                            .arg(lockPath(), errorText());
+            return false;
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            return false; // held by the running instance
+        struct stat locked {
+        }, current{};
+        if (::fstat(fd.get(), &locked) == 0 && ::stat(path.constData(), &current) == 0 &&
+            locked.st_dev == current.st_dev && locked.st_ino == current.st_ino) {
+            m_state->lock = std::move(fd);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SingleInstance::listen()
+{
+    const QByteArray path = QFile::encodeName(socketPath());
+    struct stat st {};
+    if (::lstat(path.constData(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            m_problem = QStringLiteral("%1 is in the way and is not a socket; remove it so that "
+                                       "starting Kelvane again can bring the popup back")
+                            .arg(socketPath());
+            return false;
+        }
+        // This process holds the lock, so whoever made the socket is gone.
+        ::unlink(path.constData());
+    }
+    Address address;
+    if (!makeAddress(m_folder, m_name + QStringLiteral(".socket"), address)) {
+        m_problem = QStringLiteral("cannot reach %1 (%2)").arg(socketPath(), errorText());
         return false;
+    }
     Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd)
         return false;
-    // Nothing answered forwardToRunning(), so a socket file left by a crashed
-    // instance is stale.
-    ::unlink(addr.sun_path);
     // Only this user may connect: group and others get no access to the file.
     const mode_t previous = ::umask(0077);
-    const bool bound = ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    const bool bound =
+        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address.addr), sizeof address.addr) == 0;
     ::umask(previous);
-    if (!bound || ::listen(fd.get(), 4) != 0)
+    if (!bound || ::listen(fd.get(), 8) != 0) {
+        m_problem = QStringLiteral("cannot listen at %1 (%2)").arg(socketPath(), errorText());
         return false;
-
-    m_channel = std::make_unique<Channel>();
-    m_channel->listener = std::move(fd);
-    m_channel->notifier =
-        std::make_unique<QSocketNotifier>(m_channel->listener.get(), QSocketNotifier::Read);
-    connect(m_channel->notifier.get(), &QSocketNotifier::activated, this, [this] { serve(); });
+    }
+    m_state->ownsSocket = true;
+    leftovers().socket = path.toStdString();
+    m_state->listener = std::move(fd);
+    m_state->notifier =
+        std::make_unique<QSocketNotifier>(m_state->listener.get(), QSocketNotifier::Read);
+    connect(m_state->notifier.get(), &QSocketNotifier::activated, this, [this] { serve(); });
     return true;
+}
+
+bool SingleInstance::forward()
+{
+    Address address;
+    if (!makeAddress(m_folder, m_name + QStringLiteral(".socket"), address))
+        return false;
+    // The first instance takes its lock a moment before it listens.
+    const QDeadlineTimer deadline(kReachMs);
+    for (;;) {
+        Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!fd)
+            return false;
+        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address.addr), sizeof address.addr) ==
+            0) {
+            // Only the user's own Kelvane may take the request.
+            if (!sameUser(fd.get()))
+                return false;
+            if (::send(fd.get(), kRequest, kRequestSize, MSG_NOSIGNAL) != kRequestSize ||
+                !waitFor(fd.get(), POLLIN))
+                return false;
+            char answer[8] = {};
+            const ssize_t n = ::recv(fd.get(), answer, sizeof answer - 1, 0);
+            return n > 0 && QByteArray(answer, n) == kAnswer;
+        }
+        if ((errno != ENOENT && errno != ECONNREFUSED) || deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
 }
 
 void SingleInstance::serve()
 {
-    Channel& channel = *m_channel;
+    State& state = *m_state;
     for (;;) {
-        Fd fd(::accept4(channel.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        Fd fd(::accept4(state.listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd)
             return;
         // The socket file's mode keeps others out; the peer's credentials
-        // are checked as well, in case the runtime folder is shared.
-        if (!sameUser(fd.get()) || channel.clients.size() >= 4)
+        // are checked as well, in case the folder is shared.
+        if (!sameUser(fd.get()))
             continue;
+        // Idle connections must not lock a second start out: the oldest
+        // gives way to the newest.
+        if (state.clients.size() >= kMaxClients) {
+            auto oldest = state.clients.begin();
+            for (auto it = state.clients.begin(); it != state.clients.end(); ++it)
+                if (it->second.serial < oldest->second.serial)
+                    oldest = it;
+            state.clients.erase(oldest);
+        }
         const int key = fd.get();
-        Channel::Client& client = channel.clients[key];
+        State::Client& client = state.clients[key];
         client.fd = std::move(fd);
+        client.serial = state.nextSerial++;
         client.notifier = std::make_unique<QSocketNotifier>(key, QSocketNotifier::Read);
         client.timeout = std::make_unique<QTimer>();
         client.timeout->setSingleShot(true);
-        auto drop = [this, key] {
+        const quint64 serial = client.serial;
+        auto drop = [this, key, serial] {
             // Deferred: the notifier that called may not be destroyed under it.
-            QTimer::singleShot(0, this, [this, key] {
-                if (m_channel)
-                    m_channel->clients.erase(key);
+            QTimer::singleShot(0, this, [this, key, serial] {
+                auto it = m_state->clients.find(key);
+                if (it != m_state->clients.end() && it->second.serial == serial)
+                    m_state->clients.erase(it);
             });
         };
         connect(client.timeout.get(), &QTimer::timeout, this, [&client, drop] {

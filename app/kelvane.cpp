@@ -1,5 +1,7 @@
 #include "kelvane.h"
+#include "exit.h"
 #include "instance.h"
+#include "signals.h"
 
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
@@ -9,7 +11,9 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace app {
 namespace {
@@ -40,6 +44,46 @@ void choosePlatform()
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
+// Qt aborts when no platform can be set up, which is what an unreachable
+// DISPLAY gives; Kelvane says so in one line of its own and exits 1 instead.
+// Everything else said while the application starts is passed on once it
+// has started.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+
+QtMessageHandler g_passOn = nullptr;
+
+std::vector<HeldMessage>& heldMessages()
+{
+    static std::vector<HeldMessage> held;
+    return held;
+}
+
+void whileStarting(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtFatalMsg) {
+        const QByteArray display =
+            qgetenv("DISPLAY").isEmpty() ? qgetenv("WAYLAND_DISPLAY") : qgetenv("DISPLAY");
+        std::fprintf(stderr, "kelvane: cannot open the display '%s'\n", display.constData());
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    heldMessages().push_back({type, QByteArray(context.category), text});
+}
+
+void started()
+{
+    qInstallMessageHandler(g_passOn);
+    for (const HeldMessage& m : heldMessages()) {
+        const QMessageLogContext context(nullptr, 0, nullptr, m.category.constData());
+        qt_message_output(m.type, context, m.text);
+    }
+    heldMessages().clear();
+}
+
 } // namespace
 
 int run(int argc, char** argv)
@@ -66,16 +110,24 @@ int run(int argc, char** argv)
     }
 #endif
 
+    g_passOn = qInstallMessageHandler(whileStarting);
     QApplication application(argc, argv);
+    started();
     QApplication::setApplicationName(QStringLiteral("Kelvane"));
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     QApplication::setDesktopFileName(QStringLiteral("kelvane"));
     tk::init();
 
     SingleInstance instance;
-    if (instance.forwardToRunning())
+    const SingleInstance::Role role =
+        instance.start([] { tk::dispatch([] { tray::requestPopup(); }); });
+    if (!instance.problem().isEmpty()) {
+        std::fprintf(stderr, "kelvane: %s\n", qUtf8Printable(instance.problem()));
+        std::fflush(stderr);
+    }
+    if (role == SingleInstance::Role::Forwarded || role == SingleInstance::Role::AlreadyRunning)
         return 0;
-    instance.listen([] { tk::dispatch([] { tray::requestPopup(); }); });
+    onEndRequest([] { endSession(); });
 
     return runForms();
 }

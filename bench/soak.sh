@@ -9,7 +9,7 @@ seconds=${2:-600}
 source "$(dirname "$0")/../scripts/virtual-desktop.sh"
 vd_session
 export LD_LIBRARY_PATH="$build/tests/fakenvml/full"
-vd_start_display 200 960x720
+vd_start_display 960x720
 vd_start_tray
 sleep 1
 

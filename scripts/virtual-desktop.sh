@@ -21,25 +21,27 @@ vd_cleanup() {
     rm -rf "$work"
 }
 
-# Starts Xvfb with a WIDTHxHEIGHT screen on the first free display from FIRST
-# on (callers use different ranges so they can run side by side), exports
-# DISPLAY and waits until the server answers.
+# Starts Xvfb with a WIDTHxHEIGHT screen on a display the server picks
+# itself among the free ones (-displayfd), so runs side by side never meet;
+# exports DISPLAY and leaves the server's process id in xvfb_pid.
 vd_start_display() {
-    local first=$1 size=$2 n
-    for n in $(seq "$first" $((first + 39))); do
-        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-            export DISPLAY=":$n"
-            Xvfb "$DISPLAY" -screen 0 "${size}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
-            pids+=($!)
-            for _ in $(seq 100); do
-                xdpyinfo >/dev/null 2>&1 && return 0
-                sleep 0.1
-            done
-            echo "Xvfb did not start on $DISPLAY" >&2
-            return 1
-        fi
+    local size=$1 fifo="$work/displayfd" n=""
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    pids+=($xvfb_pid)
+    read -r -t 20 n <"$fifo" || true
+    rm -f "$fifo"
+    if [ -z "$n" ]; then
+        echo "Xvfb did not start" >&2
+        return 1
+    fi
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do
+        xdpyinfo >/dev/null 2>&1 && return 0
+        sleep 0.1
     done
-    echo "no free X display" >&2
+    echo "Xvfb did not answer on $DISPLAY" >&2
     return 1
 }
 

@@ -19,8 +19,11 @@ struct Registered {
 
 std::vector<Registered>& registry()
 {
-    static std::vector<Registered> instances;
-    return instances;
+    // Never destroyed by exit(): Qt calls it itself when the X server goes
+    // away, and windows destroyed after that crash. releaseInstances() empties
+    // it on every ordinary end.
+    static auto* instances = new std::vector<Registered>;
+    return *instances;
 }
 
 int g_loadedForms = 0;

@@ -7,8 +7,9 @@ namespace {
 
 QHash<quint32, QIcon>& handles()
 {
-    static QHash<quint32, QIcon> table;
-    return table;
+    // Icons outlive the application when exit() tears statics down.
+    static auto* table = new QHash<quint32, QIcon>;
+    return *table;
 }
 
 } // namespace

@@ -21,8 +21,10 @@ using Key = std::pair<quint32, qint32>;
 
 std::map<Key, std::unique_ptr<QSystemTrayIcon>>& icons()
 {
-    static std::map<Key, std::unique_ptr<QSystemTrayIcon>> table;
-    return table;
+    // Left to the process's end rather than destroyed by exit(), which may
+    // come after the application (see tk::releaseInstances()).
+    static auto* table = new std::map<Key, std::unique_ptr<QSystemTrayIcon>>;
+    return *table;
 }
 
 void warnNoNotificationArea()

@@ -17,16 +17,16 @@ done
 
 source "$(dirname "$0")/../../scripts/virtual-desktop.sh"
 vd_session
-vd_start_display 140 960x720 || exit 1
+vd_start_display 960x720 || exit 1
 
-# Polls a shell condition for up to $1 seconds.
+# Polls a shell condition for up to $1 seconds (fractions allowed).
+now_ms() { local t=${EPOCHREALTIME/./}; echo $((t / 1000)); }
 wait_for() {
-    local limit=$1
+    local end=$(($(now_ms) + $(awk -v s="$1" 'BEGIN { printf "%d", s * 1000 }')))
     shift
-    local end=$((SECONDS + limit))
     until "$@"; do
-        [ $SECONDS -ge $end ] && return 1
-        sleep 0.1
+        [ "$(now_ms)" -ge $end ] && return 1
+        sleep 0.05
     done
 }
 
@@ -96,11 +96,22 @@ click_popup() {
     xdotool mousemove "$x" "$y" click 1
 }
 
+icon_gone() { ! xwininfo -root -tree | grep -q '"Kelvane"'; }
+no_leftovers() { ! ls "$XDG_RUNTIME_DIR" | grep -q '^kelvane-'; }
+
+# Starts Kelvane with the given environment and waits for its popup and icon.
+start_kelvane() {
+    local log=$1
+    shift
+    env "$@" "$KELVANE" >"$log" 2>&1 &
+    kelvane_pid=$!
+    pids+=($kelvane_pid)
+    wait_for 10 popup_at 609 && wait_for 10 icon_docked
+}
+
 start_tray
 
-"$KELVANE" >"$work/kelvane.log" 2>&1 &
-kelvane_pid=$!
-pids+=($kelvane_pid)
+start_kelvane "$work/kelvane.log"
 
 check "the popup appears at the bottom-right corner" wait_for 10 popup_at 609
 check "the popup's left edge touches the screen's right edge" test "$(popup_x)" = 775
@@ -137,11 +148,52 @@ check "Quitter ends the program with status 0" wait_for 5 bash -c "! kill -0 $ke
 wait "$kelvane_pid"
 status=$?
 check "the exit status is 0" test "$status" = 0
-check "Quitter undocks the icon" wait_for 5 bash -c "! xwininfo -root -tree | grep -q '\"Kelvane\"'"
+check "Quitter undocks the icon" wait_for 5 icon_gone
+check "Quitter leaves no lock or socket behind" no_leftovers
+
+# A driver that hangs for 8 s on every reading.
+start_kelvane "$work/slow.log" FAKENVML_CALL_DELAY_MS=8000
+check "a hung driver is reported as not answering" wait_for 5 grep -q "the GPU is not answering" "$work/slow.log"
+click_popup 1447 967 # Masqué
+check "while the driver hangs, Masqué hides the popup within a second" wait_for 1 popup_hidden
+DISPLAY="$DISPLAY.0" timeout 5 "$KELVANE" >"$work/second.log" 2>&1
+second=$?
+check "while the driver hangs, a second start (display written :N.0) exits 0" test "$second" = 0
+check "... and brings the popup back" wait_for 2 popup_at 608
+check "... and leaves one Kelvane running" test "$(pgrep -c -f "^$KELVANE\$")" = 1
+click_popup 2287 967 # Quitter
+check "while the driver hangs, Quitter ends the program at once" wait_for 2 bash -c "! kill -0 $kelvane_pid 2>/dev/null"
+wait "$kelvane_pid"
+check "... with status 0" test "$?" = 0
+check "... and removes the icon" wait_for 5 icon_gone
+
+# What a logout or Ctrl+C sends ends Kelvane like Quitter, About dialog and all.
+for sig in TERM INT HUP; do
+    start_kelvane "$work/$sig.log"
+    [ "$sig" = HUP ] && click_popup 547 967 # the credit label opens About
+    kill -s "$sig" "$kelvane_pid"
+    wait_for 5 bash -c "! kill -0 $kelvane_pid 2>/dev/null"
+    wait "$kelvane_pid"
+    check "SIG$sig ends Kelvane with status 0" test "$?" = 0
+    check "SIG$sig removes the icon" wait_for 5 icon_gone
+    check "SIG$sig leaves no lock or socket behind" no_leftovers
+done
+
+# Last: the X server goes away, as it does at every logout.
+start_kelvane "$work/lost.log"
+kill "$xvfb_pid"
+wait_for 5 bash -c "! kill -0 $kelvane_pid 2>/dev/null"
+wait "$kelvane_pid"
+status=$?
+check "a lost X server ends Kelvane with status 0 or 1, not a crash" test "$status" -le 1
+check "... with one line on stderr" test "$(wc -l <"$work/lost.log")" = 1
+check "... and leaves no lock or socket behind" no_leftovers
 
 if [ "$failed" -ne 0 ]; then
-    echo "--- kelvane's output:"
-    tail -n 60 "$work/kelvane.log"
+    for log in "$work"/*.log; do
+        echo "--- $(basename "$log"):"
+        tail -n 20 "$log"
+    done
 fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,51 @@
+#include "signals.h"
+
+#include "toolkit/dispatch.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace app {
+namespace {
+
+int g_pipe[2] = {-1, -1};
+
+extern "C" void onSignal(int)
+{
+    // Only async-signal-safe work here: the event loop does the rest.
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+void onEndRequest(std::function<void()> handler)
+{
+    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    // Owned by the application, which outlives every signal it can take.
+    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [handler = std::move(handler)] {
+                         char bytes[16];
+                         while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
+                         }
+                         tk::dispatch(handler);
+                     });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace app
