@@ -1,74 +1,109 @@
+// Single instance where there are no Unix domain sockets: QLockFile decides
+// who is first and QLocalServer carries the show request. Not built on the
+// Linux machines the project is developed on.
 #include "instance.h"
 
-// The single-instance channel over QLocalServer, for systems without Unix
-// domain sockets. Linux uses instance_unix.cpp, which spares the program the
-// network library and its dependencies.
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QThread>
 
 namespace app {
 namespace {
 
-const QByteArray kRequest(SingleInstance::kRequest);
+const QByteArray kRequestBytes(SingleInstance::kRequest);
 constexpr int kTimeoutMs = 1000;
+constexpr int kReachMs = 2000;
 
 } // namespace
 
-struct SingleInstance::Channel {
+struct SingleInstance::State {
+    std::unique_ptr<QLockFile> lock;
     QLocalServer server;
 };
 
-SingleInstance::SingleInstance(QString socketPath) : m_path(std::move(socketPath)) {}
+QString SingleInstance::privateFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+}
+
+SingleInstance::SingleInstance(QString folder, QString display)
+    : m_folder(std::move(folder)), m_name(nameFor(std::move(display)))
+{
+}
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::forwardToRunning()
-{
-    QLocalSocket socket;
-    socket.connectToServer(m_path);
-    if (!socket.waitForConnected(kTimeoutMs))
-        return false;
-    socket.write(kRequest);
-    if (!socket.waitForBytesWritten(kTimeoutMs))
-        return false;
-    // The reply says the running instance took the request.
-    if (!socket.waitForReadyRead(kTimeoutMs))
-        return false;
-    return socket.readAll() == SingleInstance::kAnswer;
-}
-
-bool SingleInstance::listen(std::function<void()> onShowRequest)
+SingleInstance::Role SingleInstance::start(std::function<void()> onShowRequest)
 {
     m_onShow = std::move(onShowRequest);
-    m_channel = std::make_unique<Channel>();
-    QLocalServer& server = m_channel->server;
-    // Only this user may connect.
+    m_state = std::make_unique<State>();
+    if (m_folder.isEmpty() || !QDir().mkpath(m_folder)) {
+        m_problem = QStringLiteral("no private folder; running without the single-instance check");
+        return Role::Alone;
+    }
+    if (!takeLock()) {
+        if (forward())
+            return Role::Forwarded;
+        m_problem = QStringLiteral("Kelvane is already running, but did not answer");
+        return Role::AlreadyRunning;
+    }
+    listen();
+    return Role::First;
+}
+
+bool SingleInstance::takeLock()
+{
+    m_state->lock = std::make_unique<QLockFile>(lockPath());
+    m_state->lock->setStaleLockTime(0);
+    return m_state->lock->tryLock(0);
+}
+
+bool SingleInstance::listen()
+{
+    QLocalServer& server = m_state->server;
     server.setSocketOptions(QLocalServer::UserAccessOption);
-    server.setMaxPendingConnections(4);
-    if (!server.listen(m_path)) {
-        // Nothing answered forwardToRunning(), so a socket left by a crashed
-        // instance is stale.
-        QLocalServer::removeServer(m_path);
-        if (!server.listen(m_path)) {
-            m_channel.reset();
-            return false;
-        }
+    QLocalServer::removeServer(m_name); // this process holds the lock
+    if (!server.listen(m_name)) {
+        m_problem = QStringLiteral("cannot listen as %1: %2").arg(m_name, server.errorString());
+        return false;
     }
     connect(&server, &QLocalServer::newConnection, this, [this] { serve(); });
     return true;
 }
 
+bool SingleInstance::forward()
+{
+    QDeadlineTimer deadline(kReachMs);
+    for (;;) {
+        QLocalSocket socket;
+        socket.connectToServer(m_name);
+        if (socket.waitForConnected(kTimeoutMs)) {
+            socket.write(kRequestBytes);
+            if (!socket.waitForBytesWritten(kTimeoutMs) || !socket.waitForReadyRead(kTimeoutMs))
+                return false;
+            return socket.readAll() == SingleInstance::kAnswer;
+        }
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+}
+
 void SingleInstance::serve()
 {
-    while (QLocalSocket* socket = m_channel->server.nextPendingConnection()) {
+    while (QLocalSocket* socket = m_state->server.nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
             // Only the one short request is understood; anything else, or
             // anything longer, closes the connection.
-            if (socket->bytesAvailable() < kRequest.size() && !socket->canReadLine())
+            if (socket->bytesAvailable() < kRequestBytes.size() && !socket->canReadLine())
                 return;
-            const QByteArray data = socket->read(kRequest.size() + 1);
-            if (data == kRequest) {
+            const QByteArray data = socket->read(kRequestBytes.size() + 1);
+            if (data == kRequestBytes) {
                 socket->write(SingleInstance::kAnswer);
                 socket->flush();
                 if (m_onShow)

@@ -127,7 +127,9 @@ int run(int argc, char** argv)
     }
     if (role == SingleInstance::Role::Forwarded || role == SingleInstance::Role::AlreadyRunning)
         return 0;
+#ifdef Q_OS_UNIX
     onEndRequest([] { endSession(); });
+#endif
 
     return runForms();
 }

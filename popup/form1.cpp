@@ -159,28 +159,24 @@ void Form1::onUnload()
 
 void Form1::timer1Tick()
 {
-    tk::ResumeNext next;
-    qint32 core = 0;
-    qint32 ambient = 0;
-    qint32 upper = 0;
-    qint32 result = -1;
-    next([&] { result = sampler::NvCplGetThermalSettings(0, &core, &ambient, &upper); });
-    showReading(next, result, core);
+    showReading([](qint32* core, qint32* ambient, qint32* upper) {
+        return sampler::NvCplGetThermalSettings(0, core, ambient, upper);
+    });
 }
 
 void Form1::readingArrived()
 {
+    showReading(&sampler::latestThermalSettings);
+}
+
+void Form1::showReading(qint32 (*query)(qint32* core, qint32* ambient, qint32* upper))
+{
     tk::ResumeNext next;
     qint32 core = 0;
     qint32 ambient = 0;
     qint32 upper = 0;
     qint32 result = -1;
-    next([&] { result = sampler::latestThermalSettings(&core, &ambient, &upper); });
-    showReading(next, result, core);
-}
-
-void Form1::showReading(tk::ResumeNext& next, qint32 result, qint32 core)
-{
+    next([&] { result = query(&core, &ambient, &upper); });
     if (result != 0) {
         // The first reading is still on its way: nothing to show yet.
         if (sampler::lastOutcome().cause == sampler::Cause::Pending)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "toolkit/dispatch.h"
 #include "toolkit/form.h"
 
 namespace popup {
@@ -48,7 +47,8 @@ protected:
 private:
     void timer1Tick();
     void readingArrived();
-    void showReading(tk::ResumeNext& next, qint32 result, qint32 core);
+    // Shows what a query of the sampler answered.
+    void showReading(qint32 (*query)(qint32* core, qint32* ambient, qint32* upper));
     void timer2Tick();
     void timer3Tick();
 
