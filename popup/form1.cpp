@@ -136,6 +136,11 @@ void Form1::slideDown()
     Timer3->setEnabled(true);
 }
 
+void Form1::closeRequested()
+{
+    slideDown();
+}
+
 void Form1::onLoad()
 {
     Form1& self = ::Form1.get();

@@ -23,6 +23,10 @@ public:
     void slideUp();
     void slideDown();
 
+    // Alt+F4 or a close button hides the popup the way "Masqué" does; only
+    // "Quitter" ends the program.
+    void closeRequested() override;
+
     tk::Ref<tk::CommandButton> Command1;
     tk::Ref<tk::Timer> Timer3;
     tk::Ref<tk::Timer> Timer2;

@@ -245,12 +245,25 @@ private Q_SLOTS:
         QCOMPARE(Form1->window().childAt(target->geometry().topLeft()), target);
     }
 
-    void masqueSlidesThePopupDown()
+    void hideRequestsSlideThePopupDown_data()
     {
-        // Where a user clicks: on the window, at the middle of the framed block.
-        QWidget* hit = Form1->window().childAt(Form1->Label7->geometry().center());
-        QVERIFY(hit);
-        QTest::mouseClick(hit, Qt::LeftButton);
+        QTest::addColumn<bool>("closeRequest");
+        QTest::newRow("a click on Masqué") << false;
+        QTest::newRow("a close request from the window system (Alt+F4)") << true;
+    }
+
+    void hideRequestsSlideThePopupDown()
+    {
+        QFETCH(bool, closeRequest);
+        if (closeRequest) {
+            QVERIFY(!Form1->window().close());
+        } else {
+            // Where a user clicks: on the window, at the middle of the framed block.
+            QWidget* hit = Form1->window().childAt(Form1->Label7->geometry().center());
+            QVERIFY(hit);
+            QTest::mouseClick(hit, Qt::LeftButton);
+        }
+        QVERIFY(Form1->isLoaded());
         QVERIFY(Form1->Timer3->enabled());
         QVERIFY(!Form1->Timer2->enabled());
     }

@@ -3,6 +3,7 @@
 #include "error.h"
 #include "screen.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
 
@@ -16,6 +17,11 @@ std::vector<Form*>& allForms()
 {
     static std::vector<Form*> forms;
     return forms;
+}
+
+bool bypassesWindowManager(const Design& design)
+{
+    return design.border == Border::None && !design.taskbarButton;
 }
 
 Qt::WindowFlags flagsFor(const Design& design)
@@ -35,8 +41,29 @@ Qt::WindowFlags flagsFor(const Design& design)
     // A tool window is how both X11 and Windows keep a window off the taskbar.
     if (!design.taskbarButton)
         flags = (flags & ~Qt::Window) | Qt::Tool;
+    // A borderless window off the taskbar is placed and moved by the program
+    // alone. Window managers keep managed windows inside the screen (KWin and
+    // Mutter do not move them at all, Xfwm4, Openbox, IceWM and i3 stop them
+    // short of the edge), so only an unmanaged window can slide below it.
+    if (bypassesWindowManager(design))
+        flags |= Qt::X11BypassWindowManagerHint;
     return flags;
 }
+
+// Sees every mouse press: a window the window manager does not know gets the
+// keyboard focus from nobody but the program.
+class FocusOnClick final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
+            return false;
+        QWidget* window = static_cast<QWidget*>(watched)->window();
+        if ((window->windowFlags() & Qt::X11BypassWindowManagerHint) && !window->isActiveWindow())
+            window->activateWindow();
+        return false;
+    }
+};
 
 } // namespace
 
@@ -44,9 +71,21 @@ FormWindow::FormWindow(Form& form, Qt::WindowFlags flags) : QWidget(nullptr, fla
 
 void FormWindow::closeEvent(QCloseEvent* event)
 {
-    // Closing a window unloads its form; the form decides when it goes.
+    // The form decides what a close request means, and when it goes.
     event->ignore();
-    dispatch([this] { m_form.unload(); });
+    dispatch([this] { m_form.closeRequested(); });
+}
+
+bool FormWindow::event(QEvent* event)
+{
+    // A window is centred before the window manager has framed it; once the
+    // frame is known, centre the frame.
+    const bool placed = QWidget::event(event);
+    if (m_form.m_centrePending && isVisible() && frameGeometry().size() != size()) {
+        m_form.m_centrePending = false;
+        m_form.centre();
+    }
+    return placed;
 }
 
 Form::Form(Design design) : m_design(std::move(design))
@@ -65,6 +104,17 @@ void Form::load()
         return;
     const Screen& s = screen();
     auto window = std::make_unique<FormWindow>(*this, flagsFor(m_design));
+    if (bypassesWindowManager(m_design)) {
+        // Showing it must not take the keyboard from the window in use.
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        static FocusOnClick* focusOnClick = [] {
+            auto* filter = new FocusOnClick;
+            filter->setParent(qApp);
+            qApp->installEventFilter(filter);
+            return filter;
+        }();
+        Q_UNUSED(focusOnClick);
+    }
     window->setObjectName(objectName());
     window->setWindowTitle(m_design.caption);
     if (!m_design.icon.isNull())
@@ -100,8 +150,10 @@ void Form::show()
         m_window->raise();
         return;
     }
-    if (m_design.placement == Placement::CentreScreen)
+    if (m_design.placement == Placement::CentreScreen) {
         centre();
+        m_centrePending = true;
+    }
     m_window->show();
 }
 
@@ -120,6 +172,7 @@ void Form::unload()
     m_window.release()->deleteLater();
     m_left.reset();
     m_top.reset();
+    m_centrePending = false;
     formUnloaded();
 }
 
@@ -215,6 +268,11 @@ void Form::terminate()
 }
 
 void Form::onMouseMove(int, int, float, float) {}
+
+void Form::closeRequested()
+{
+    unload();
+}
 
 QMenuBar* Form::addMenuBar(FormWindow& window)
 {

@@ -43,6 +43,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     Form& m_form;
@@ -88,6 +89,10 @@ public:
 
     void terminate() final;
 
+    // The window system asks the window to close (the title bar's close
+    // button, Alt+F4): the form unloads unless it says otherwise.
+    virtual void closeRequested();
+
 protected:
     // Creates the form's controls on a freshly made window.
     virtual void build(FormWindow& window) = 0;
@@ -106,6 +111,9 @@ private:
     std::unique_ptr<FormWindow> m_window;
     std::optional<float> m_left;
     std::optional<float> m_top;
+    bool m_centrePending = false;
+
+    friend class FormWindow;
 };
 
 } // namespace tk

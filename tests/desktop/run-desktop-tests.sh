@@ -5,8 +5,6 @@
 set -u
 
 KELVANE=${1:?usage: run-desktop-tests.sh path/to/kelvane}
-passed=0
-failed=0
 
 for tool in Xvfb trayer xdotool xwininfo xdpyinfo; do
     if ! command -v "$tool" >/dev/null; then
@@ -19,106 +17,7 @@ source "$(dirname "$0")/../../scripts/virtual-desktop.sh"
 vd_session
 vd_start_display 960x720 || exit 1
 
-# Polls a shell condition for up to $1 seconds (fractions allowed).
-now_ms() { local t=${EPOCHREALTIME/./}; echo $((t / 1000)); }
-wait_for() {
-    local end=$(($(now_ms) + $(awk -v s="$1" 'BEGIN { printf "%d", s * 1000 }')))
-    shift
-    until "$@"; do
-        [ "$(now_ms)" -ge $end ] && return 1
-        sleep 0.05
-    done
-}
-
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        echo "PASS: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL: $name"
-        failed=$((failed + 1))
-    fi
-}
-
-start_tray() {
-    vd_start_tray
-    wait_for 10 panel_window >/dev/null
-}
-
-panel_window() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}' | grep .; }
-
-icon_docked() {
-    local panel
-    panel=$(panel_window) || return 1
-    xwininfo -tree -id "$panel" | grep -q '"Kelvane"'
-}
-
-icon_centre() {
-    local panel
-    panel=$(panel_window) || return 1
-    xwininfo -tree -id "$panel" | awk '/"Kelvane"/ {
-        split($NF, a, "+"); split($(NF-1), s, "[x+]"); print a[2] + int(s[1] / 2), a[3] + int(s[2] / 2); exit }'
-}
-
-# The popup is the viewable 185 x 81 Kelvane window.
-popup_id() {
-    xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ && / 185x81\+/ {print $1; exit}' | grep .
-}
-
-popup_y() {
-    local id
-    id=$(popup_id) || return 1
-    xwininfo -id "$id" | awk '/Absolute upper-left Y/ {print $NF}'
-}
-
-popup_x() {
-    local id
-    id=$(popup_id) || return 1
-    xwininfo -id "$id" | awk '/Absolute upper-left X/ {print $NF}'
-}
-
-popup_at() { [ "$(popup_y)" = "$1" ]; }
-popup_hidden() { local y; y=$(popup_y) && [ "$y" -ge 720 ]; }
-
-viewable_kelvane_windows() {
-    for id in $(xwininfo -root -children | awk '/"Kelvane": \("kelvane"/ {print $1}'); do
-        xwininfo -id "$id" | grep -q 'Map State: IsViewable' && echo "$id"
-    done | wc -l
-}
-
-# Clicks at a point of the popup given in twips from its corner.
-click_popup() {
-    local x y
-    x=$(( $(popup_x) + $1 / 15 ))
-    y=$(( $(popup_y) + $2 / 15 ))
-    xdotool mousemove "$x" "$y" click 1
-}
-
-icon_gone() { ! xwininfo -root -tree | grep -q '"Kelvane"'; }
-no_leftovers() { ! ls "$XDG_RUNTIME_DIR" | grep -q '^kelvane-'; }
-
-# Waits up to $1 seconds for Kelvane to end (killing it after that, so that a
-# failure never hangs the run) and leaves its exit status in status.
-ended_within() {
-    local ended=0
-    wait_for "$1" bash -c "! kill -0 $kelvane_pid 2>/dev/null" || ended=1
-    [ "$ended" = 1 ] && kill -KILL "$kelvane_pid" 2>/dev/null
-    wait "$kelvane_pid"
-    status=$?
-    return "$ended"
-}
-
-# Starts Kelvane with the given environment and waits for its popup and icon.
-start_kelvane() {
-    local log=$1
-    shift
-    env "$@" "$KELVANE" >"$log" 2>&1 &
-    kelvane_pid=$!
-    pids+=($kelvane_pid)
-    wait_for 10 popup_at 609 && wait_for 10 icon_docked
-}
+source "$(dirname "$0")/lib.sh"
 
 start_tray
 
@@ -186,11 +85,4 @@ check "a lost X server ends Kelvane with status 0 or 1, not a crash" test "$stat
 check "... with one line on stderr" test "$(wc -l <"$work/lost.log")" = 1
 check "... and leaves no lock or socket behind" no_leftovers
 
-if [ "$failed" -ne 0 ]; then
-    for log in "$work"/*.log; do
-        echo "--- $(basename "$log"):"
-        tail -n 20 "$log"
-    done
-fi
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Kelvane under the window managers people run, each with a panel that
+# reserves a strip at the bottom and holds the notification area. Every
+# window manager gets its own virtual display and session bus.
+# Usage: run-wm-tests.sh path/to/kelvane [WM...]
+set -u
+
+KELVANE=${1:?usage: run-wm-tests.sh path/to/kelvane [WM...]}
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+all=(kwin mutter xfwm4 openbox icewm fluxbox i3)
+wms=("${@:-${all[@]}}")
+
+source "$here/../../scripts/virtual-desktop.sh"
+vd_session
+source "$here/lib.sh"
+
+start_wm() {
+    case $1 in
+    kwin) KWIN_COMPOSE=N kwin_x11 ;;
+    mutter) mutter --x11 ;;
+    xfwm4) xfwm4 --compositor=off ;;
+    openbox) openbox ;;
+    icewm) icewm ;;
+    fluxbox) fluxbox ;;
+    i3) i3 -c "$here/i3.conf" ;;
+    esac >"$work/$1-wm.log" 2>&1 &
+    pids+=($!)
+}
+
+# The notification-area icon, in whichever tray docked it: the panel's, or
+# the window manager's own (IceWM and Fluxbox have one).
+icon_window() {
+    xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ { split($(NF-1), s, "[x+]")
+        if (s[1] >= 8 && s[1] <= 64 && s[2] >= 8 && s[2] <= 64) { print $1; exit } }' | grep .
+}
+
+click_icon() { click_centre "$(icon_window)"; }
+
+click_centre() {
+    local x y w h
+    read -r x y w h < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+        /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x, y, w, h}')
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+}
+
+client_list() { xprop -root _NET_CLIENT_LIST | tr -d ',' | cut -s -d# -f2; }
+in_client_list() {
+    local id=$(($1)) c
+    for c in $(client_list); do [ $((c)) = "$id" ] && return 0; done
+    return 1
+}
+not_in_client_list() { ! in_client_list "$1"; }
+popup_focused() { [ "$(xdotool getwindowfocus)" = $(($(popup_id))) ]; }
+# The tray host is the only Kelvane window taller than 150 pixels (i3 tiles
+# it, so its width says nothing).
+tray_host_id() {
+    xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | while read -r w; do
+        [ "$(xwininfo -id "$w" | awk '/Height:/ {print $NF}')" -gt 150 ] && echo "$w"
+    done | head -1 | grep .
+}
+
+# The top-level window a client sits in: the window manager's frame, or the
+# client itself where there is none.
+frame_of() {
+    local id=$1 parent
+    while parent=$(xwininfo -children -id "$id" | awk '/Parent window id/ {print $4}') &&
+        [ "$parent" != "$(xwininfo -root | awk '/Window id/ {print $4}')" ]; do
+        id=$parent
+    done
+    echo "$id"
+}
+
+about_id() {
+    xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | while read -r w; do
+        xwininfo -id "$w" | grep -q 'Width: 138' && echo "$w"
+    done | head -1 | grep .
+}
+
+# The frame's distance from the centre of the screen, in pixels, as "dx dy".
+off_centre() {
+    local frame
+    frame=$(frame_of "$(about_id)")
+    xwininfo -id "$frame" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+        /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x - int((960 - w) / 2), y - int((720 - h) / 2)}'
+}
+centred() { local dx dy; read -r dx dy < <(off_centre) && [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]; }
+
+
+# Clicks the xterm, as a user would (some window managers refuse activation
+# requests from other programs), until it has the keyboard.
+focus_xterm() {
+    local f
+    click_centre "$(xdotool search --onlyvisible --class xterm | head -1)"
+    sleep 0.2
+    f=$(xdotool getwindowfocus) || return 1
+    xdotool search --class xterm | grep -qx "$f"
+}
+
+# Ends these processes, the X server last; whatever ignores a polite request
+# for three seconds is killed.
+stop_all() {
+    local pid
+    for pid in "${@:2}"; do kill "$pid" 2>/dev/null; done
+    wait_for 3 none_alive "${@:2}" || kill -KILL "${@:2}" 2>/dev/null
+    kill "$1" 2>/dev/null
+    for pid in "$@"; do wait "$pid" 2>/dev/null; done
+}
+none_alive() { local pid; for pid in "$@"; do kill -0 "$pid" 2>/dev/null && return 1; done; return 0; }
+
+for wm in "${wms[@]}"; do
+    first=${#pids[@]}
+    vd_start_display 960x720 || exit 1
+    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus" 4>"$work/bus.pid"
+    export DBUS_SESSION_BUS_ADDRESS=$(cat "$work/bus")
+    pids+=($(cat "$work/bus.pid"))
+    start_wm "$wm"
+    wait_for 20 quietly wmctrl -m
+    start_tray
+    xterm -geometry 80x10+500+400 &
+    pids+=($!)
+    wait_for 10 quietly xdotool search --onlyvisible --class xterm
+    check "$wm: the xterm has the keyboard" wait_for 10 focus_xterm
+    focus=$(xdotool getwindowfocus)
+
+    start_kelvane "$work/$wm.log"
+    check "$wm: the popup sits at 775,609" test "$(popup_x),$(popup_y)" = 775,609
+    check "$wm: starting does not take the keyboard from the window in use" test "$(xdotool getwindowfocus)" = "$focus"
+    check "$wm: the popup has no taskbar entry" not_in_client_list "$(popup_id)"
+    click_popup 1447 967 # Masqué
+    check "$wm: Masqué takes it entirely below the screen, to 722" wait_for 5 popup_at 722
+    check "$wm: the icon is docked" wait_for 10 quietly icon_window
+    click_icon
+    check "$wm: a left click on the icon brings it back to 608" wait_for 5 popup_at 608
+    click_popup 60 60 # the upper band: nothing there but the frame
+    check "$wm: a click on the popup gives it the keyboard" wait_for 2 popup_focused
+    xdotool key space
+    check "$wm: the space bar then shows the tray host" wait_for 5 quietly tray_host_id
+    check "$wm: the tray host has a taskbar entry" in_client_list "$(tray_host_id)"
+    click_popup 547 967 # the credit label
+    check "$wm: the About dialog is centred with its frame" wait_for 5 centred
+    check "$wm: the About dialog has a taskbar entry" in_client_list "$(about_id)"
+    xdotool mousemove $(($(xwininfo -id "$(about_id)" | awk '/Absolute upper-left X/ {print $NF}') + 68)) \
+        $(($(xwininfo -id "$(about_id)" | awk '/Absolute upper-left Y/ {print $NF}') + 68)) click 1 # Ok
+    wait_for 5 not about_id
+    click_popup 2287 967 # Quitter
+    check "$wm: Quitter ends the program with status 0" ended_within 5
+    check "$wm: ... status 0" test "$status" = 0
+
+    stop_all "${pids[@]:$first}"
+done
+
+summary
