@@ -1,4 +1,5 @@
 #include "shell.h"
+#include "sni.h"
 
 #include "toolkit/error.h"
 #include "toolkit/form.h"
@@ -19,25 +20,6 @@ namespace {
 
 using Key = std::pair<quint32, qint32>;
 
-std::map<Key, std::unique_ptr<QSystemTrayIcon>>& icons()
-{
-    // Left to the process's end rather than destroyed by exit(), which may
-    // come after the application (see tk::releaseInstances()).
-    static auto* table = new std::map<Key, std::unique_ptr<QSystemTrayIcon>>;
-    return *table;
-}
-
-void warnNoNotificationArea()
-{
-    static bool warned = false;
-    if (warned || QSystemTrayIcon::isSystemTrayAvailable())
-        return;
-    warned = true;
-    std::fprintf(stderr, "kelvane: no notification area found; the icon will appear when one "
-                         "starts. Until then, run kelvane again to bring a hidden popup back.\n");
-    std::fflush(stderr);
-}
-
 void deliver(quint32 hWnd, qint32 callbackMessage, int mouseMessage)
 {
     Q_UNUSED(callbackMessage);
@@ -48,6 +30,81 @@ void deliver(quint32 hWnd, qint32 callbackMessage, int mouseMessage)
         return;
     const float x = static_cast<float>(mouseMessage) * tk::screen().twipsPerPixelX();
     form->deliverMouseMove(0, 0, x, 0);
+}
+
+// One icon, shown in exactly one notification area: a StatusNotifierItem
+// host while one is registered on the session bus, else the XEmbed tray.
+// Qt 6.4 chooses its own tray backend once per process, at the first icon,
+// so an XEmbed icon is only ever made while no StatusNotifierWatcher runs.
+class IconHost final {
+public:
+    explicit IconHost(const TrayIconRecord& in)
+        : m_icon((in.uFlags & NIF_ICON) ? tk::Picture::fromHandle(in.hIcon) : QIcon()),
+          m_tip((in.uFlags & NIF_TIP) ? in.szTip : QString()), m_hWnd(in.hWnd),
+          m_message((in.uFlags & NIF_MESSAGE) ? in.uCallbackMessage : 0)
+    {
+        m_sni = std::make_unique<StatusNotifierItem>(
+            m_icon, in.uID, [this](int mouseMessage) { notify(mouseMessage); });
+        m_sni->onRegisteredChanged([this](bool registered) {
+            if (registered)
+                m_xembed.reset();
+            else
+                showXEmbed();
+        });
+        if (!StatusNotifierItem::watcherPresent())
+            showXEmbed();
+    }
+
+    QSystemTrayIcon* xembed() const { return m_xembed.get(); }
+
+private:
+    void notify(int mouseMessage) const
+    {
+        if (m_message)
+            deliver(m_hWnd, m_message, mouseMessage);
+    }
+
+    void showXEmbed()
+    {
+        if (m_xembed || StatusNotifierItem::watcherPresent())
+            return;
+        m_xembed = std::make_unique<QSystemTrayIcon>();
+        if (!m_icon.isNull())
+            m_xembed->setIcon(m_icon);
+        if (!m_tip.isEmpty())
+            m_xembed->setToolTip(m_tip);
+        QObject::connect(m_xembed.get(), &QSystemTrayIcon::activated, m_xembed.get(),
+                         [this](auto reason) { notify(mouseMessageFor(reason)); });
+        // Shown even without a notification area: Qt docks it as soon as one
+        // appears, and again whenever one restarts.
+        m_xembed->show();
+    }
+
+    QIcon m_icon;
+    QString m_tip;
+    quint32 m_hWnd;
+    qint32 m_message;
+    std::unique_ptr<StatusNotifierItem> m_sni;
+    std::unique_ptr<QSystemTrayIcon> m_xembed;
+};
+
+std::map<Key, std::unique_ptr<IconHost>>& icons()
+{
+    // Left to the process's end rather than destroyed by exit(), which may
+    // come after the application (see tk::releaseInstances()).
+    static auto* table = new std::map<Key, std::unique_ptr<IconHost>>;
+    return *table;
+}
+
+void warnNoNotificationArea()
+{
+    static bool warned = false;
+    if (warned || StatusNotifierItem::watcherPresent() || QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    warned = true;
+    std::fprintf(stderr, "kelvane: no notification area found; the icon will appear when one "
+                         "starts. Until then, run kelvane again to bring a hidden popup back.\n");
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -121,27 +178,12 @@ qint32 Shell_NotifyIconA(qint32 operation, TrayIconRecord& record)
     qint32 result = 0;
 
     if (operation == NIM_ADD && icons().find(key) == icons().end()) {
-        auto icon = std::make_unique<QSystemTrayIcon>();
-        if (in.uFlags & NIF_ICON)
-            icon->setIcon(tk::Picture::fromHandle(in.hIcon));
-        if ((in.uFlags & NIF_TIP) && !in.szTip.isEmpty())
-            icon->setToolTip(in.szTip);
-        if (in.uFlags & NIF_MESSAGE) {
-            QObject::connect(icon.get(), &QSystemTrayIcon::activated, icon.get(),
-                             [hWnd = in.hWnd, msg = in.uCallbackMessage](auto reason) {
-                                 deliver(hWnd, msg, mouseMessageFor(reason));
-                             });
-        }
         warnNoNotificationArea();
-        // Shown even without a notification area: Qt docks it as soon as one
-        // appears, and again whenever one restarts.
-        icon->show();
-        icons().emplace(key, std::move(icon));
+        icons().emplace(key, std::make_unique<IconHost>(in));
         result = 1;
     } else if (operation == NIM_DELETE) {
         auto it = icons().find(key);
         if (it != icons().end()) {
-            it->second->hide();
             icons().erase(it);
             result = 1;
         }
@@ -159,7 +201,7 @@ bool iconRegistered(quint32 hWnd, qint32 id)
 QSystemTrayIcon* trayIconFor(quint32 hWnd, qint32 id)
 {
     auto it = icons().find({hWnd, id});
-    return it == icons().end() ? nullptr : it->second.get();
+    return it == icons().end() ? nullptr : it->second->xembed();
 }
 
 } // namespace tray

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Kelvane's icon on a StatusNotifierItem panel that starts after Kelvane, as
+# an autostarted Kelvane meets it, on a private session bus: Debian's
+# status-notifier-watcher and gtk-sni-tray-standalone, with trayer as an
+# XEmbed tray beside them.
+set -u
+
+KELVANE=${1:?usage: run-sni-tests.sh path/to/kelvane}
+here=$(cd "$(dirname "$0")" && pwd)
+
+source "$here/../../scripts/virtual-desktop.sh"
+vd_session
+vd_start_display 960x720 || exit 1
+source "$here/lib.sh"
+
+dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus" 4>"$work/bus.pid"
+export DBUS_SESSION_BUS_ADDRESS=$(cat "$work/bus")
+pids+=($(cat "$work/bus.pid"))
+
+registered_items() {
+    dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+        string:RegisteredStatusNotifierItems 2>/dev/null | grep -o 'org.kde.StatusNotifierItem-[0-9-]*'
+}
+item_registered() { registered_items | grep -qx "org.kde.StatusNotifierItem-$kelvane_pid-1"; }
+call_item() {
+    dbus-send --session --print-reply --dest="org.kde.StatusNotifierItem-$kelvane_pid-1" \
+        /StatusNotifierItem "org.kde.StatusNotifierItem.$1" int32:0 int32:0 >/dev/null
+}
+start_watcher() {
+    status-notifier-watcher >"$work/watcher.log" 2>&1 &
+    watcher_pid=$!
+    pids+=($watcher_pid)
+}
+hide_popup() { click_popup 1447 967 && wait_for 5 popup_at 722; }
+
+start_tray
+start_kelvane "$work/kelvane.log"
+check "with only an XEmbed tray, the icon docks there" icon_docked
+
+start_watcher
+check "a watcher that starts later gets the icon within a second or two" wait_for 2 item_registered
+check "... and the XEmbed tray lets it go: one host at a time" wait_for 2 not icon_docked
+
+gtk-sni-tray-standalone >"$work/sni-tray.log" 2>&1 &
+pids+=($!)
+# The tray draws its icons from the left of its strip along the top; the
+# thermometer's stem is red where the first one sits.
+icon_drawn() { import -window root -crop 1x1+15+15 txt:- 2>/dev/null | grep -qv 'black\|#000000'; }
+check "the panel draws the icon" wait_for 10 icon_drawn
+hide_popup
+# Clicked again if the panel was not listening yet when it drew the icon.
+click_drawn_icon() { xdotool mousemove 15 15 click 1 && wait_for 2 popup_at 608; }
+check "a left click on the drawn icon brings the popup back" wait_for 6 click_drawn_icon
+
+hide_popup
+call_item Activate
+check "Activate brings the popup back" wait_for 5 popup_at 608
+
+hide_popup
+call_item ContextMenu
+check "ContextMenu does nothing" not wait_for 1 popup_at 608
+
+call_item Activate
+kill "$watcher_pid"
+check "without a watcher the icon docks in the XEmbed tray again" wait_for 5 icon_docked
+start_watcher
+check "a restarted watcher gets the icon again" wait_for 5 item_registered
+check "... and the XEmbed tray lets it go" wait_for 2 not icon_docked
+
+click_popup 2287 967 # Quitter
+check "Quitter ends the program" ended_within 5
+check "... and the watcher forgets the icon" wait_for 5 not item_registered
+
+summary
