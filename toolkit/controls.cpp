@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <cmath>
+
 namespace tk {
 
 void throwObjectUnloaded()
@@ -139,10 +141,23 @@ Shape::Shape(QWidget* parent, const QString& name, const Twips& rect) : QWidget(
 
 void Shape::paintEvent(QPaintEvent*)
 {
+    // One device pixel on all four sides, on the device's pixel grid, at any
+    // scale: a 1-pixel pen in logical pixels is 1.5 device pixels at 150 %,
+    // and its top and left edges come out thinner than its bottom and right.
     QPainter painter(this);
-    painter.setPen(QPen(palette().color(QPalette::WindowText), 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    const qreal dpr = devicePixelRatioF();
+    const QPointF at = mapTo(window(), QPoint(0, 0));
+    const auto grid = [dpr](qreal logical) { return std::round(logical * dpr) / dpr; };
+    const qreal left = grid(at.x()) - at.x();
+    const qreal top = grid(at.y()) - at.y();
+    const qreal right = grid(at.x() + width()) - at.x();
+    const qreal bottom = grid(at.y() + height()) - at.y();
+    const qreal pixel = 1 / dpr;
+    const QColor colour = palette().color(QPalette::WindowText);
+    painter.fillRect(QRectF(left, top, right - left, pixel), colour);
+    painter.fillRect(QRectF(left, bottom - pixel, right - left, pixel), colour);
+    painter.fillRect(QRectF(left, top, pixel, bottom - top), colour);
+    painter.fillRect(QRectF(right - pixel, top, pixel, bottom - top), colour);
 }
 
 Image::Image(QWidget* parent, const QString& name, const Picture& picture, const Twips& rect)

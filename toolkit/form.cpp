@@ -6,6 +6,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QWindow>
+#include <qpa/qplatformwindow.h>
+
+#include <cmath>
 
 #include <algorithm>
 #include <vector>
@@ -155,6 +159,7 @@ void Form::show()
         m_centrePending = true;
     }
     m_window->show();
+    alignRightEdge();
 }
 
 void Form::unload()
@@ -287,6 +292,28 @@ void Form::moveNative()
     const QPoint origin = s.origin();
     m_window->move(origin.x() + s.toPixels(m_left.value_or(0)),
                    origin.y() + s.toPixelsY(m_top.value_or(0)));
+    alignRightEdge();
+}
+
+void Form::alignRightEdge()
+{
+    // At a fractional scale Qt rounds a window's position and size to device
+    // pixels one by one, and the popup's right edge lands a pixel past the
+    // screen's at 150 %. A window the program places itself has its right
+    // edge put where its twips say, in device pixels.
+    if (!bypassesWindowManager(m_design) || !m_left)
+        return;
+    QWindow* handle = m_window->windowHandle();
+    QPlatformWindow* native = handle ? handle->handle() : nullptr;
+    const qreal dpr = handle ? handle->devicePixelRatio() : 1;
+    if (!native || dpr == std::floor(dpr))
+        return;
+    const Screen& s = screen();
+    const qreal logicalRight = s.origin().x() + (*m_left + width()) / s.twipsPerPixelX();
+    QRect geometry = native->geometry();
+    geometry.moveLeft(qRound(logicalRight * dpr) - geometry.width());
+    if (geometry != native->geometry())
+        native->setGeometry(geometry);
 }
 
 void Form::centre()

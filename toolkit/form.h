@@ -105,6 +105,7 @@ protected:
 
 private:
     void moveNative();
+    void alignRightEdge();
     void centre();
 
     Design m_design;

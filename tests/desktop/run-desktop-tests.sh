@@ -77,6 +77,35 @@ for sig in TERM INT HUP; do
     check "SIG$sig leaves no lock or socket behind" no_leftovers
 done
 
+# Scaled: the right edge on the screen's edge, and outlines one device pixel
+# wide on all four sides, black on the edge and white just inside.
+scaled_popup_geometry() {
+    xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ { split($(NF-1), s, "[x+]")
+        if (s[1] > 200 && s[2] > 100 && s[2] < 200) { print s[1], s[2], s[3], s[4]; exit } }' | grep .
+}
+pixel() { convert "$work/shot.png" -format "%[pixel:p{$1,$2}]" info:; }
+crisp_outline() {
+    local w h x y
+    read -r w h x y < <(scaled_popup_geometry) || return 1
+    import -window root -depth 8 "$work/shot.png" || return 1
+    local black='srgb(0,0,0)' white='srgb(255,255,255)' mx=$((x + w / 2)) my=$((y + h / 4))
+    [ "$(pixel "$x" "$my")" = "$black" ] && [ "$(pixel $((x + 1)) "$my")" = "$white" ] &&
+        [ "$(pixel $((x + w - 1)) "$my")" = "$black" ] && [ "$(pixel $((x + w - 2)) "$my")" = "$white" ] &&
+        [ "$(pixel "$mx" "$y")" = "$black" ] && [ "$(pixel "$mx" $((y + 1)))" = "$white" ] &&
+        [ "$(pixel "$mx" $((y + h - 1)))" = "$black" ] && [ "$(pixel "$mx" $((y + h - 2)))" = "$white" ]
+}
+right_edge_on_screen_edge() { local w h x y; read -r w h x y < <(scaled_popup_geometry) && [ $((x + w)) = 960 ]; }
+
+for scale in 1.5 2; do
+    env QT_SCALE_FACTOR=$scale "$KELVANE" >"$work/scale-$scale.log" 2>&1 &
+    kelvane_pid=$!
+    pids+=($kelvane_pid)
+    check "at scale $scale the popup's right edge is the screen's" wait_for 10 right_edge_on_screen_edge
+    check "at scale $scale its outlines are one device pixel, crisp" crisp_outline
+    kill "$kelvane_pid"
+    ended_within 5
+done
+
 # Last: the X server goes away, as it does at every logout.
 start_kelvane "$work/lost.log"
 kill "$xvfb_pid"
