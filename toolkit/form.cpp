@@ -83,13 +83,16 @@ void FormWindow::closeEvent(QCloseEvent* event)
 bool FormWindow::event(QEvent* event)
 {
     // A window is centred before the window manager has framed it; once the
-    // frame is known, centre the frame.
-    const bool placed = QWidget::event(event);
-    if (m_form.m_centrePending && isVisible() && frameGeometry().size() != size()) {
+    // frame is known, centre the frame. Only geometry events are looked at:
+    // others may delete the window (deleteLater) while they are handled.
+    const QEvent::Type type = event->type();
+    const bool geometry = type == QEvent::Move || type == QEvent::Resize || type == QEvent::Show;
+    const bool handled = QWidget::event(event);
+    if (geometry && m_form.m_centrePending && isVisible() && frameGeometry().size() != size()) {
         m_form.m_centrePending = false;
         m_form.centre();
     }
-    return placed;
+    return handled;
 }
 
 Form::Form(Design design) : m_design(std::move(design))
