@@ -88,16 +88,23 @@ std::optional<QString> Sysfs::read(const QString& absolutePath) const
     return text;
 }
 
+std::optional<QByteArray> Sysfs::readMatching(const QString& absolutePath,
+                                              const QRegularExpression& format) const
+{
+    std::optional<QByteArray> data = readRaw(absolutePath);
+    if (!data || !format.match(QString::fromLatin1(*data)).hasMatch())
+        return std::nullopt;
+    return data->trimmed();
+}
+
 std::optional<qint64> Sysfs::readInteger(const QString& absolutePath) const
 {
     // Strict decimal: "045000" is neither octal 19 nor, with its stray zero,
     // a number the kernel would write.
     static const QRegularExpression decimal(QStringLiteral("^[+-]?(0|[1-9][0-9]*)\\n?$"));
-    const std::optional<QByteArray> data = readRaw(absolutePath);
-    if (!data || !decimal.match(QString::fromLatin1(*data)).hasMatch())
-        return std::nullopt;
+    const std::optional<QByteArray> digits = readMatching(absolutePath, decimal);
     bool ok = false;
-    const qint64 value = data->trimmed().toLongLong(&ok, 10);
+    const qint64 value = digits ? digits->toLongLong(&ok, 10) : 0;
     if (!ok)
         return std::nullopt;
     return value;
@@ -106,10 +113,10 @@ std::optional<qint64> Sysfs::readInteger(const QString& absolutePath) const
 std::optional<quint32> Sysfs::readHex(const QString& absolutePath) const
 {
     static const QRegularExpression hex(QStringLiteral("^0x[0-9a-fA-F]{1,8}\\n?$"));
-    const std::optional<QByteArray> data = readRaw(absolutePath);
-    if (!data || !hex.match(QString::fromLatin1(*data)).hasMatch())
+    const std::optional<QByteArray> digits = readMatching(absolutePath, hex);
+    if (!digits)
         return std::nullopt;
-    return data->trimmed().mid(2).toUInt(nullptr, 16);
+    return digits->mid(2).toUInt(nullptr, 16);
 }
 
 void Sysfs::setReadObserver(std::function<void(const QString&)> observer)

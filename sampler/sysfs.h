@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QRegularExpression>
 #include <QString>
 
 #include <functional>
@@ -34,6 +35,9 @@ public:
 private:
     // The raw bytes of a regular file, read without blocking.
     std::optional<QByteArray> readRaw(const QString& absolutePath) const;
+    // Its content, trimmed, when all of it matches the format.
+    std::optional<QByteArray> readMatching(const QString& absolutePath,
+                                           const QRegularExpression& format) const;
 
     QString m_root;
     std::function<void(const QString&)> m_observer;

@@ -48,6 +48,11 @@ struct Engine {
     Reading reading;
 };
 
+Outcome pending()
+{
+    return {Cause::Pending, QStringLiteral("No reading yet")};
+}
+
 Engine& engine()
 {
     static Engine* e = new Engine;
@@ -56,7 +61,7 @@ Engine& engine()
 
 // Lives on the user-interface thread only.
 struct Shown {
-    Outcome last{Cause::Pending, QStringLiteral("No reading yet")};
+    Outcome last = pending();
     QSet<QString> reported;
     std::function<void()> listener;
 };
@@ -180,7 +185,7 @@ qint32 answer(bool start, quint32 monitor, qint32* core, qint32* ambient, qint32
         else if (e.haveResult)
             outcome = e.result, reading = e.reading;
         else
-            outcome = {Cause::Pending, QStringLiteral("No reading yet")};
+            outcome = pending();
     }
 
     shown().last = outcome;
@@ -236,7 +241,7 @@ void forgetReadings()
     ++e.generation;
     e.haveResult = false;
     e.nextStart = {};
-    shown().last = {Cause::Pending, QStringLiteral("No reading yet")};
+    shown().last = pending();
 }
 
 void useSource(std::unique_ptr<Source> source)
