@@ -27,8 +27,6 @@ public:
         reset = resolve<decltype(reset)>("fakenvml_reset");
         scriptFn = resolve<decltype(scriptFn)>("fakenvml_script");
         setInitResult = resolve<decltype(setInitResult)>("fakenvml_set_init_result");
-        setDevices = resolve<decltype(setDevices)>("fakenvml_set_devices");
-        setDelays = resolve<decltype(setDelays)>("fakenvml_set_delays");
         countsFn = resolve<decltype(countsFn)>("fakenvml_get_counts");
         reset();
     }
@@ -48,8 +46,6 @@ public:
 
     void (*reset)() = nullptr;
     void (*setInitResult)(int) = nullptr;
-    void (*setDevices)(int) = nullptr;
-    void (*setDelays)(int, int) = nullptr;
 
 private:
     template <class F> F resolve(const char* name)

@@ -133,40 +133,6 @@ private Q_SLOTS:
         QCOMPARE(c.threshold, 1);
     }
 
-    void bindingReportsEachFailure_data()
-    {
-        QTest::addColumn<QString>("library");
-        QTest::addColumn<int>("initResult");
-        QTest::addColumn<int>("readResult");
-        QTest::addColumn<int>("cause");
-        QTest::newRow("no library on the machine") << QStringLiteral("libnvidia-ml-absent.so.1")
-                                                   << 0 << 0 << int(sampler::Cause::LibraryMissing);
-        QTest::newRow("a library without the device lookup")
-            << kNoHandle << 0 << 0 << int(sampler::Cause::FunctionMissing);
-        QTest::newRow("the driver is not loaded")
-            << QStringLiteral("libnvidia-ml.so.1") << 9 << 0 << int(sampler::Cause::InitFailed);
-        QTest::newRow("the GPU is lost")
-            << QStringLiteral("libnvidia-ml.so.1") << 0 << 15 << int(sampler::Cause::QueryFailed);
-        QTest::newRow("the sensor is not supported")
-            << QStringLiteral("libnvidia-ml.so.1") << 0 << 3 << int(sampler::Cause::QueryFailed);
-    }
-
-    void bindingReportsEachFailure()
-    {
-        QFETCH(QString, library);
-        QFETCH(int, initResult);
-        QFETCH(int, readResult);
-        QFETCH(int, cause);
-        m_fake.setInitResult(initResult);
-        m_fake.script({55}, {readResult});
-        sampler::NvmlSource source(library);
-        sampler::Reading r{-7, -7};
-        const sampler::Outcome outcome = source.read(0, r);
-        QCOMPARE(int(outcome.cause), cause);
-        QVERIFY(!outcome.detail.isEmpty());
-        QCOMPARE(r.core, -7); // nothing made up
-    }
-
     void ticksShowCurrentAndPeak_data()
     {
         QTest::addColumn<QList<qint64>>("script");
@@ -261,14 +227,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("library");
         QTest::addColumn<int>("initResult");
         QTest::addColumn<int>("readResult");
+        QTest::addColumn<int>("cause");
         QTest::addColumn<int>("raised"); // the error the query raises, 0 for none
-        QTest::newRow("library missing") << QStringLiteral("libnvidia-ml-absent.so.1") << 0 << 0
-                                         << int(tk::Status::FileNotFound);
+        QTest::newRow("library missing")
+            << QStringLiteral("libnvidia-ml-absent.so.1") << 0 << 0
+            << int(sampler::Cause::LibraryMissing) << int(tk::Status::FileNotFound);
         QTest::newRow("function missing")
-            << kNoHandle << 0 << 0 << int(tk::Status::EntryPointNotFound);
-        QTest::newRow("initialisation fails") << QStringLiteral("libnvidia-ml.so.1") << 9 << 0 << 0;
-        QTest::newRow("the temperature call fails")
-            << QStringLiteral("libnvidia-ml.so.1") << 0 << 15 << 0;
+            << kNoHandle << 0 << 0 << int(sampler::Cause::FunctionMissing)
+            << int(tk::Status::EntryPointNotFound);
+        QTest::newRow("initialisation fails") << QStringLiteral("libnvidia-ml.so.1") << 9 << 0
+                                              << int(sampler::Cause::InitFailed) << 0;
+        QTest::newRow("the temperature call fails") << QStringLiteral("libnvidia-ml.so.1") << 0
+                                                    << 15 << int(sampler::Cause::QueryFailed) << 0;
     }
 
     void failedQueriesShowNoNumber()
@@ -276,6 +246,7 @@ private Q_SLOTS:
         QFETCH(QString, library);
         QFETCH(int, initResult);
         QFETCH(int, readResult);
+        QFETCH(int, cause);
         QFETCH(int, raised);
         m_fake.setInitResult(initResult);
         m_fake.script({60}, {readResult});
@@ -285,6 +256,7 @@ private Q_SLOTS:
         QCOMPARE(Form1->gputemp->caption(), QStringLiteral("--°c"));
         QCOMPARE(Form1->piquegputemp->caption(), QStringLiteral("--°c"));
         QCOMPARE(Module1::peakText, QStringLiteral("0"));
+        QCOMPARE(int(sampler::lastOutcome().cause), cause);
         QVERIFY(!Form1->gputemp->toolTip().isEmpty());
         QVERIFY(!tk::failed());
 

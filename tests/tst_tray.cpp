@@ -12,7 +12,6 @@
 using tray::decodeMouseMessage;
 using tray::fromAnsi;
 using tray::iconRegistered;
-using tray::mouseMessageFor;
 using tray::toAnsi;
 using tray::trayIconFor;
 using tray::TrayIconRecord;
@@ -82,24 +81,6 @@ private Q_SLOTS:
         QVERIFY(icon);
         QVERIFY(icon->toolTip().isEmpty());
         QVERIFY(!icon->contextMenu());
-    }
-
-    void iconActivationsBecomeMouseMessages_data()
-    {
-        QTest::addColumn<int>("reason");
-        QTest::addColumn<int>("message");
-        QTest::newRow("a left press") << int(QSystemTrayIcon::Trigger) << 513;
-        QTest::newRow("a double-click") << int(QSystemTrayIcon::DoubleClick) << 515;
-        QTest::newRow("a right press") << int(QSystemTrayIcon::Context) << 516;
-        QTest::newRow("a middle press") << int(QSystemTrayIcon::MiddleClick) << 519;
-        QTest::newRow("anything else") << int(QSystemTrayIcon::Unknown) << 0;
-    }
-
-    void iconActivationsBecomeMouseMessages()
-    {
-        QFETCH(int, reason);
-        QFETCH(int, message);
-        QCOMPARE(mouseMessageFor(QSystemTrayIcon::ActivationReason(reason)), message);
     }
 
     void decoderRoundsHalvesToEven_data()

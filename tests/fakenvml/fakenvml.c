@@ -18,7 +18,6 @@ typedef struct {
     int temperature;
 } nvmlTemperature_v1_t;
 
-static int g_devices = 1;
 static int g_initResult = 0;
 static int g_initialised = 0;
 static int g_readings[FAKENVML_MAX_SCRIPT];
@@ -26,7 +25,6 @@ static int g_results[FAKENVML_MAX_SCRIPT];
 static int g_scriptLength = 0;
 static int g_next = 0;
 static int g_thresholdSlowdown = 90;
-static unsigned g_badVersion = 0;
 static struct fakenvml_counts g_counts;
 static char g_device[4];
 static char g_lastBusId[32];
@@ -73,12 +71,10 @@ __attribute__((constructor)) static void from_environment(void)
 
 EXPORT void fakenvml_reset(void)
 {
-    g_devices = 1;
     g_initResult = 0;
     g_initialised = 0;
     g_scriptLength = 0;
     g_next = 0;
-    g_badVersion = 0;
     g_initDelayMs = 0;
     g_callDelayMs = 0;
     memset(&g_counts, 0, sizeof g_counts);
@@ -106,17 +102,9 @@ EXPORT void fakenvml_set_delays(int initMs, int callMs)
     g_initDelayMs = initMs;
     g_callDelayMs = callMs;
 }
-EXPORT void fakenvml_set_devices(int count)
-{
-    g_devices = count;
-}
 EXPORT void fakenvml_get_counts(struct fakenvml_counts* out)
 {
     *out = g_counts;
-}
-EXPORT unsigned fakenvml_bad_version(void)
-{
-    return g_badVersion;
 }
 
 EXPORT nvmlReturn_t nvmlInit_v2(void)
@@ -143,7 +131,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_t* 
     ++g_counts.handle;
     if (!g_initialised)
         return 1;
-    if (index >= (unsigned)g_devices || index >= sizeof g_device)
+    if (index != 0) /* one GPU */
         return 2;
     *device = &g_device[index];
     return 0;
@@ -209,10 +197,8 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperatureV(nvmlDevice_t device, nvmlTemperatu
     (void)device;
     ++g_counts.temperatureV;
     pause_ms(g_callDelayMs);
-    if (t->version != (sizeof(nvmlTemperature_v1_t) | (1u << 24))) {
-        g_badVersion = t->version;
+    if (t->version != (sizeof(nvmlTemperature_v1_t) | (1u << 24)))
         return 25; /* argument version mismatch */
-    }
     if (t->sensorType != 0)
         return 2;
     return next_reading(&t->temperature);

@@ -21,9 +21,7 @@ void fakenvml_reset(void);
 void fakenvml_script(const int* readings, const int* results, int length);
 void fakenvml_set_init_result(int result);
 void fakenvml_set_delays(int initMs, int callMs);
-void fakenvml_set_devices(int count);
 void fakenvml_get_counts(struct fakenvml_counts* out);
-unsigned fakenvml_bad_version(void);
 const char* fakenvml_last_bus_id(void);
 
 #ifdef __cplusplus
