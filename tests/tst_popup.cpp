@@ -291,12 +291,6 @@ private Q_SLOTS:
         QVERIFY(Form2->isVisible());
     }
 
-    void creditLabelOpensTheAboutDialog()
-    {
-        QTest::mouseClick(&Form1->Label6.get(), Qt::LeftButton);
-        QVERIFY(frmabout->isVisible());
-    }
-
     void captionsFitTheirLabels_data()
     {
         QTest::addColumn<QString>("label");
