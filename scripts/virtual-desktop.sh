@@ -53,3 +53,10 @@ vd_start_tray() {
     tray_pid=$!
     pids+=($tray_pid)
 }
+
+# Starts a private session bus and exports its address.
+vd_start_session_bus() {
+    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus" 4>"$work/bus.pid"
+    export DBUS_SESSION_BUS_ADDRESS=$(cat "$work/bus")
+    pids+=($(cat "$work/bus.pid"))
+}

@@ -43,29 +43,37 @@ icon_docked() {
     xwininfo -tree -id "$panel" | grep -q '"Kelvane"'
 }
 
-icon_centre() {
-    local panel
-    panel=$(panel_window) || return 1
-    xwininfo -tree -id "$panel" | awk '/"Kelvane"/ {
-        split($NF, a, "+"); split($(NF-1), s, "[x+]"); print a[2] + int(s[1] / 2), a[3] + int(s[2] / 2); exit }'
+# A window's absolute position and size: "x y width height". Without an id
+# xwininfo would wait for a click on a window, so there must be one.
+geometry_of() {
+    [ -n "$1" ] || return 1
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+        /Width:/ {w=$NF} /Height:/ {h=$NF} END {if (w) print x, y, w, h; else exit 1}'
 }
+
+# Clicks the middle of a window, with button $2 (1 unless given).
+click_centre() {
+    local x y w h
+    read -r x y w h < <(geometry_of "$1") || return 1
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "${2:-1}"
+}
+
+# The notification-area icon, in whichever tray docked it: the panel's, or
+# a window manager's own (IceWM and Fluxbox have one).
+icon_window() {
+    xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ { split($(NF-1), s, "[x+]")
+        if (s[1] >= 8 && s[1] <= 64 && s[2] >= 8 && s[2] <= 64) { print $1; exit } }' | grep .
+}
+
+click_icon() { click_centre "$(icon_window)" "${1:-1}"; }
 
 # The popup is the viewable 185 x 81 Kelvane window.
 popup_id() {
     xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ && / 185x81\+/ {print $1; exit}' | grep .
 }
 
-popup_y() {
-    local id
-    id=$(popup_id) || return 1
-    xwininfo -id "$id" | awk '/Absolute upper-left Y/ {print $NF}'
-}
-
-popup_x() {
-    local id
-    id=$(popup_id) || return 1
-    xwininfo -id "$id" | awk '/Absolute upper-left X/ {print $NF}'
-}
+popup_y() { local x y w h; read -r x y w h < <(geometry_of "$(popup_id)") && echo "$y"; }
+popup_x() { local x y w h; read -r x y w h < <(geometry_of "$(popup_id)") && echo "$x"; }
 
 popup_at() { [ "$(popup_y)" = "$1" ]; }
 popup_hidden() { local y; y=$(popup_y) && [ "$y" -ge 720 ]; }

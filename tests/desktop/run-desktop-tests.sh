@@ -31,13 +31,12 @@ check "only the popup is mapped; the tray host stays hidden" test "$(viewable_ke
 click_popup 1447 967 # Masqué
 check "Masqué slides the popup off the screen" wait_for 5 popup_hidden
 
-read -r ix iy < <(icon_centre)
-xdotool mousemove "$ix" "$iy" click 3
+click_icon 3
 xdotool mouseup 1
 sleep 1
 check "a right click or a bare release on the icon does nothing" popup_hidden
 
-xdotool mousemove "$ix" "$iy" click 1
+click_icon
 check "a left click on the icon brings the popup back" wait_for 5 popup_at 608
 
 kill "$tray_pid"

@@ -13,9 +13,7 @@ vd_session
 vd_start_display 960x720 || exit 1
 source "$here/lib.sh"
 
-dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus" 4>"$work/bus.pid"
-export DBUS_SESSION_BUS_ADDRESS=$(cat "$work/bus")
-pids+=($(cat "$work/bus.pid"))
+vd_start_session_bus
 
 registered_items() {
     dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \

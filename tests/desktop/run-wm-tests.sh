@@ -28,22 +28,6 @@ start_wm() {
     pids+=($!)
 }
 
-# The notification-area icon, in whichever tray docked it: the panel's, or
-# the window manager's own (IceWM and Fluxbox have one).
-icon_window() {
-    xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ { split($(NF-1), s, "[x+]")
-        if (s[1] >= 8 && s[1] <= 64 && s[2] >= 8 && s[2] <= 64) { print $1; exit } }' | grep .
-}
-
-click_icon() { click_centre "$(icon_window)"; }
-
-click_centre() {
-    local x y w h
-    read -r x y w h < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-        /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x, y, w, h}')
-    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
-}
-
 client_list() { xprop -root _NET_CLIENT_LIST | tr -d ',' | cut -s -d# -f2; }
 in_client_list() {
     local id=$(($1)) c
@@ -79,10 +63,9 @@ about_id() {
 
 # The frame's distance from the centre of the screen, in pixels, as "dx dy".
 off_centre() {
-    local frame
-    frame=$(frame_of "$(about_id)")
-    xwininfo -id "$frame" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-        /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x - int((960 - w) / 2), y - int((720 - h) / 2)}'
+    local x y w h
+    read -r x y w h < <(geometry_of "$(frame_of "$(about_id)")") &&
+        echo $((x - (960 - w) / 2)) $((y - (720 - h) / 2))
 }
 centred() { local dx dy; read -r dx dy < <(off_centre) && [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]; }
 
@@ -112,9 +95,7 @@ none_alive() { local pid; for pid in "$@"; do kill -0 "$pid" 2>/dev/null && retu
 run_wm() {
     local wm=$1 first=${#pids[@]}
     vd_start_display 960x720 || exit 1
-    dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus" 4>"$work/bus.pid"
-    export DBUS_SESSION_BUS_ADDRESS=$(cat "$work/bus")
-    pids+=($(cat "$work/bus.pid"))
+    vd_start_session_bus
     start_wm "$wm"
     wait_for 20 quietly wmctrl -m
     start_tray
@@ -141,8 +122,8 @@ run_wm() {
     click_popup 547 967 # the credit label
     check "$wm: the About dialog is centred with its frame" wait_for 5 centred
     check "$wm: the About dialog has a taskbar entry" in_client_list "$(about_id)"
-    xdotool mousemove $(($(xwininfo -id "$(about_id)" | awk '/Absolute upper-left X/ {print $NF}') + 68)) \
-        $(($(xwininfo -id "$(about_id)" | awk '/Absolute upper-left Y/ {print $NF}') + 68)) click 1 # Ok
+    read -r ax ay _ < <(geometry_of "$(about_id)")
+    xdotool mousemove $((ax + 68)) $((ay + 68)) click 1 # Ok
     wait_for 5 not about_id
     click_popup 2287 967 # Quitter
     check "$wm: Quitter ends the program" ended_within 5
