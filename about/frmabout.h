@@ -6,10 +6,8 @@ namespace about {
 
 // The About dialog opened from the popup's credit label.
 class frmabout final : public tk::Form {
-    Q_OBJECT
 public:
     frmabout();
-    Q_DISABLE_COPY_MOVE(frmabout)
 
     tk::Ref<tk::CommandButton> Command1;
     tk::Ref<tk::Image> Image19;
@@ -17,7 +15,7 @@ public:
     tk::Ref<tk::Label> Label4;
 
 protected:
-    void build(tk::FormWindow& window) override;
+    void build() override;
 };
 
 } // namespace about

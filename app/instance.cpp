@@ -1,49 +1,43 @@
 #include "instance.h"
 
-#include <QDir>
-#include <QRegularExpression>
+#include <regex>
 
 namespace app {
 
-QString SingleInstance::normaliseDisplay(const QString& display)
+std::string SingleInstance::normaliseDisplay(const std::string& display)
 {
-    static const QRegularExpression x11(QStringLiteral("^(.*):([0-9]+)(\\.[0-9]+)?$"));
-    const auto m = x11.match(display);
-    if (!m.hasMatch())
+    static const std::regex x11("(.*):([0-9]+)(\\.[0-9]+)?");
+    std::smatch m;
+    if (!std::regex_match(display, m, x11))
         return display; // a Wayland socket name
-    QString host = m.captured(1);
-    if (host == QStringLiteral("unix"))
+    std::string host = m[1].str();
+    if (host == "unix")
         host.clear();
-    return host + QLatin1Char(':') + m.captured(2);
+    return host + ':' + m[2].str();
 }
 
-QString SingleInstance::currentDisplay()
-{
-    QString display = qEnvironmentVariable("DISPLAY");
-    if (display.isEmpty())
-        display = qEnvironmentVariable("WAYLAND_DISPLAY");
-    return normaliseDisplay(display);
-}
-
-QString SingleInstance::nameFor(QString display)
+std::string SingleInstance::nameFor(const std::string& display)
 {
     // One lock and channel per display, so that each desktop session has its
     // own Kelvane.
-    display = normaliseDisplay(display);
-    display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
-    return QStringLiteral("kelvane-%1").arg(display);
+    std::string name = normaliseDisplay(display);
+    for (char& c : name) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-';
+        if (!plain)
+            c = '_';
+    }
+    return "kelvane-" + name;
 }
 
-QString SingleInstance::lockPath() const
+std::string SingleInstance::lockPath() const
 {
-    return m_folder.isEmpty() ? QString()
-                              : QDir(m_folder).filePath(m_name + QStringLiteral(".lock"));
+    return m_folder.empty() ? std::string() : m_folder + '/' + m_name + ".lock";
 }
 
-QString SingleInstance::socketPath() const
+std::string SingleInstance::socketPath() const
 {
-    return m_folder.isEmpty() ? QString()
-                              : QDir(m_folder).filePath(m_name + QStringLiteral(".socket"));
+    return m_folder.empty() ? std::string() : m_folder + '/' + m_name + ".socket";
 }
 
 } // namespace app

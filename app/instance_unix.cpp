@@ -1,26 +1,24 @@
 // Single instance on Unix: flock on a lock file decides who is first, and a
-// Unix domain socket beside it carries the show request, with nothing but
-// QtCore: the network library would cost more memory than all of Kelvane's
-// own code.
+// Unix domain socket beside it carries the show request.
 #include "instance.h"
 
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QSocketNotifier>
-#include <QThread>
-#include <QTimer>
+#include "toolkit/dispatch.h"
+#include "toolkit/events.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
 #include <string>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace app {
@@ -30,7 +28,7 @@ constexpr int kTimeoutMs = 1000;
 // How long a second start keeps trying while the first is still starting.
 constexpr int kReachMs = 2000;
 constexpr std::size_t kMaxClients = 4;
-constexpr qsizetype kRequestSize = sizeof(SingleInstance::kRequest) - 1;
+constexpr std::size_t kRequestSize = sizeof(SingleInstance::kRequest) - 1;
 
 // A file descriptor that closes itself.
 class Fd final {
@@ -43,7 +41,8 @@ public:
         reset(std::exchange(other.m_fd, -1));
         return *this;
     }
-    Q_DISABLE_COPY(Fd)
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
 
     int get() const { return m_fd; }
     explicit operator bool() const { return m_fd >= 0; }
@@ -79,10 +78,10 @@ Leftovers& leftovers()
     return *l;
 }
 
-bool isPrivate(const QByteArray& path, bool followLinks)
+bool isPrivate(const std::string& path, bool followLinks)
 {
     struct stat st {};
-    const int rc = followLinks ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st);
+    const int rc = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
     return rc == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0777) == 0700;
 }
 
@@ -93,21 +92,19 @@ struct Address {
     Fd folder;
 };
 
-bool makeAddress(const QString& folder, const QString& name, Address& out)
+bool makeAddress(const std::string& folder, const std::string& name, Address& out)
 {
-    QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
-    if (path.size() >= static_cast<qsizetype>(sizeof out.addr.sun_path)) {
-        out.folder.reset(
-            ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::string path = folder + '/' + name;
+    if (path.size() >= sizeof out.addr.sun_path) {
+        out.folder.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!out.folder)
             return false;
-        path =
-            "/proc/self/fd/" + QByteArray::number(out.folder.get()) + '/' + QFile::encodeName(name);
-        if (path.size() >= static_cast<qsizetype>(sizeof out.addr.sun_path))
+        path = "/proc/self/fd/" + std::to_string(out.folder.get()) + '/' + name;
+        if (path.size() >= sizeof out.addr.sun_path)
             return false;
     }
     out.addr.sun_family = AF_UNIX;
-    std::memcpy(out.addr.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    std::memcpy(out.addr.sun_path, path.data(), path.size());
     return true;
 }
 
@@ -128,9 +125,15 @@ bool sameUser(int fd)
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == ::getuid();
 }
 
-QString errorText()
+std::string errorText()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return std::strerror(errno);
+}
+
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 } // namespace
@@ -138,38 +141,47 @@ QString errorText()
 struct SingleInstance::State {
     struct Client {
         Fd fd;
-        std::unique_ptr<QSocketNotifier> notifier;
-        std::unique_ptr<QTimer> timeout;
-        QByteArray received;
-        quint64 serial = 0;
+        std::unique_ptr<tk::ReadWatch> watch;
+        tk::OneShot timeout;
+        std::string received;
+        std::uint64_t serial = 0;
+        bool done = false; // answered or given up; waiting to be dropped
     };
 
     Fd lock;
     Fd listener;
     bool ownsSocket = false;
-    std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<tk::ReadWatch> watch;
     std::map<int, Client> clients;
-    quint64 nextSerial = 0;
+    std::uint64_t nextSerial = 0;
 };
 
-QString SingleInstance::privateFolder()
+std::string SingleInstance::privateFolder()
 {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (runtime.startsWith('/') && isPrivate(runtime, true))
-        return QFile::decodeName(runtime);
-    QByteArray tmp = qgetenv("TMPDIR");
-    if (!tmp.startsWith('/'))
+    const std::string runtime = environment("XDG_RUNTIME_DIR");
+    if (runtime.starts_with('/') && isPrivate(runtime, true))
+        return runtime;
+    std::string tmp = environment("TMPDIR");
+    if (!tmp.starts_with('/'))
         tmp = "/tmp";
-    const QByteArray own = tmp + "/kelvane-" + QByteArray::number(::getuid());
-    ::mkdir(own.constData(), 0700);
+    const std::string own = tmp + "/kelvane-" + std::to_string(::getuid());
+    ::mkdir(own.c_str(), 0700);
     // Not a link, and nobody else's: another user could otherwise answer for
     // this one, or see the requests.
     if (isPrivate(own, false))
-        return QFile::decodeName(own);
+        return own;
     return {};
 }
 
-SingleInstance::SingleInstance(QString folder, QString display)
+std::string SingleInstance::currentDisplay()
+{
+    std::string display = environment("DISPLAY");
+    if (display.empty())
+        display = environment("WAYLAND_DISPLAY");
+    return normaliseDisplay(display);
+}
+
+SingleInstance::SingleInstance(std::string folder, std::string display)
     : m_folder(std::move(folder)), m_name(nameFor(std::move(display)))
 {
 }
@@ -179,8 +191,8 @@ SingleInstance::~SingleInstance()
     if (!m_state || !m_state->lock)
         return;
     if (m_state->ownsSocket)
-        ::unlink(QFile::encodeName(socketPath()).constData());
-    ::unlink(QFile::encodeName(lockPath()).constData());
+        ::unlink(socketPath().c_str());
+    ::unlink(lockPath().c_str());
     leftovers() = {};
 }
 
@@ -188,45 +200,42 @@ SingleInstance::Role SingleInstance::start(std::function<void()> onShowRequest)
 {
     m_onShow = std::move(onShowRequest);
     m_state = std::make_unique<State>();
-    if (m_folder.isEmpty()) {
-        m_problem = QStringLiteral("no private runtime folder (XDG_RUNTIME_DIR, or one of this "
-                                   "user's own in the temporary folder); running without the "
-                                   "single-instance check");
+    if (m_folder.empty()) {
+        m_problem = "no private runtime folder (XDG_RUNTIME_DIR, or one of this user's own in "
+                    "the temporary folder); running without the single-instance check";
         return Role::Alone;
     }
     if (!takeLock()) {
-        if (!m_problem.isEmpty())
+        if (!m_problem.empty())
             return Role::Alone;
         if (forward())
             return Role::Forwarded;
-        m_problem = QStringLiteral("Kelvane is already running, but did not answer at %1")
-                        .arg(socketPath());
+        m_problem = "Kelvane is already running, but did not answer at " + socketPath();
         return Role::AlreadyRunning;
     }
-    leftovers().lock = QFile::encodeName(lockPath()).toStdString();
+    leftovers().lock = lockPath();
     listen();
     return Role::First;
 }
 
 bool SingleInstance::takeLock()
 {
-    const QByteArray path = QFile::encodeName(lockPath());
+    const std::string path = lockPath();
     // An instance that ends removes its lock file. One that opened the old
     // file just before then holds a lock nobody else can see, so it looks
     // again until the file it locked is the one at the path.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        Fd fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (!fd) {
-            m_problem = QStringLiteral("cannot open %1 (%2); running without the single-instance "
-                                       "check")
-                            .arg(lockPath(), errorText());
+            m_problem = "cannot open " + path + " (" + errorText() +
+                        "); running without the single-instance check";
             return false;
         }
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             return false; // held by the running instance
         struct stat locked {
         }, current{};
-        if (::fstat(fd.get(), &locked) == 0 && ::stat(path.constData(), &current) == 0 &&
+        if (::fstat(fd.get(), &locked) == 0 && ::stat(path.c_str(), &current) == 0 &&
             locked.st_dev == current.st_dev && locked.st_ino == current.st_ino) {
             m_state->lock = std::move(fd);
             return true;
@@ -237,21 +246,20 @@ bool SingleInstance::takeLock()
 
 bool SingleInstance::listen()
 {
-    const QByteArray path = QFile::encodeName(socketPath());
+    const std::string path = socketPath();
     struct stat st {};
-    if (::lstat(path.constData(), &st) == 0) {
+    if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
-            m_problem = QStringLiteral("%1 is in the way and is not a socket; remove it so that "
-                                       "starting Kelvane again can bring the popup back")
-                            .arg(socketPath());
+            m_problem = path + " is in the way and is not a socket; remove it so that starting "
+                               "Kelvane again can bring the popup back";
             return false;
         }
         // This process holds the lock, so whoever made the socket is gone.
-        ::unlink(path.constData());
+        ::unlink(path.c_str());
     }
     Address address;
-    if (!makeAddress(m_folder, m_name + QStringLiteral(".socket"), address)) {
-        m_problem = QStringLiteral("cannot reach %1 (%2)").arg(socketPath(), errorText());
+    if (!makeAddress(m_folder, m_name + ".socket", address)) {
+        m_problem = "cannot reach " + path + " (" + errorText() + ")";
         return false;
     }
     Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -263,25 +271,23 @@ bool SingleInstance::listen()
         ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address.addr), sizeof address.addr) == 0;
     ::umask(previous);
     if (!bound || ::listen(fd.get(), 8) != 0) {
-        m_problem = QStringLiteral("cannot listen at %1 (%2)").arg(socketPath(), errorText());
+        m_problem = "cannot listen at " + path + " (" + errorText() + ")";
         return false;
     }
     m_state->ownsSocket = true;
-    leftovers().socket = path.toStdString();
+    leftovers().socket = path;
     m_state->listener = std::move(fd);
-    m_state->notifier =
-        std::make_unique<QSocketNotifier>(m_state->listener.get(), QSocketNotifier::Read);
-    connect(m_state->notifier.get(), &QSocketNotifier::activated, this, [this] { serve(); });
+    m_state->watch = std::make_unique<tk::ReadWatch>(m_state->listener.get(), [this] { serve(); });
     return true;
 }
 
 bool SingleInstance::forward()
 {
     Address address;
-    if (!makeAddress(m_folder, m_name + QStringLiteral(".socket"), address))
+    if (!makeAddress(m_folder, m_name + ".socket", address))
         return false;
     // The first instance takes its lock a moment before it listens.
-    const QDeadlineTimer deadline(kReachMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReachMs);
     for (;;) {
         Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         if (!fd)
@@ -291,16 +297,18 @@ bool SingleInstance::forward()
             // Only the user's own Kelvane may take the request.
             if (!sameUser(fd.get()))
                 return false;
-            if (::send(fd.get(), kRequest, kRequestSize, MSG_NOSIGNAL) != kRequestSize ||
+            if (::send(fd.get(), kRequest, kRequestSize, MSG_NOSIGNAL) !=
+                    static_cast<ssize_t>(kRequestSize) ||
                 !waitFor(fd.get(), POLLIN))
                 return false;
             char answer[8] = {};
             const ssize_t n = ::recv(fd.get(), answer, sizeof answer - 1, 0);
-            return n > 0 && QByteArray(answer, n) == kAnswer;
+            return n > 0 && std::string(answer, static_cast<std::size_t>(n)) == kAnswer;
         }
-        if ((errno != ENOENT && errno != ECONNREFUSED) || deadline.hasExpired())
+        if ((errno != ENOENT && errno != ECONNREFUSED) ||
+            std::chrono::steady_clock::now() >= deadline)
             return false;
-        QThread::msleep(50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
 
@@ -328,33 +336,28 @@ void SingleInstance::serve()
         State::Client& client = state.clients[key];
         client.fd = std::move(fd);
         client.serial = state.nextSerial++;
-        client.notifier = std::make_unique<QSocketNotifier>(key, QSocketNotifier::Read);
-        client.timeout = std::make_unique<QTimer>();
-        client.timeout->setSingleShot(true);
-        const quint64 serial = client.serial;
+        const std::uint64_t serial = client.serial;
         auto drop = [this, key, serial] {
-            // Deferred: the notifier that called may not be destroyed under it.
-            QTimer::singleShot(0, this, [this, key, serial] {
+            // Deferred: the watch that called may not be destroyed under it.
+            tk::post([this, key, serial] {
                 auto it = m_state->clients.find(key);
                 if (it != m_state->clients.end() && it->second.serial == serial)
                     m_state->clients.erase(it);
             });
         };
-        connect(client.timeout.get(), &QTimer::timeout, this, [&client, drop] {
-            client.notifier->setEnabled(false);
-            drop();
-        });
-        connect(client.notifier.get(), &QSocketNotifier::activated, this, [this, &client, drop] {
+        client.watch = std::make_unique<tk::ReadWatch>(key, [this, &client, drop] {
+            if (client.done)
+                return;
             char buffer[kRequestSize + 1];
             const ssize_t n = ::recv(client.fd.get(), buffer, sizeof buffer, 0);
             if (n > 0)
-                client.received.append(buffer, n);
+                client.received.append(buffer, static_cast<std::size_t>(n));
             // Only the one short request is understood; anything else, or
             // anything longer, closes the connection.
             const bool complete = client.received.size() >= kRequestSize;
-            if (n > 0 && !complete && QByteArray(kRequest).startsWith(client.received))
+            if (n > 0 && !complete && std::string_view(kRequest).starts_with(client.received))
                 return;
-            client.notifier->setEnabled(false);
+            client.done = true;
             if (client.received == kRequest) {
                 ::send(client.fd.get(), kAnswer, sizeof(kAnswer) - 1, MSG_NOSIGNAL);
                 if (m_onShow)
@@ -362,7 +365,10 @@ void SingleInstance::serve()
             }
             drop();
         });
-        client.timeout->start(kTimeoutMs);
+        client.timeout.start(kTimeoutMs, [&client, drop] {
+            client.done = true;
+            drop();
+        });
     }
 }
 

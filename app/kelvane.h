@@ -8,8 +8,8 @@ inline constexpr const char* kVersion = "2.05.0003";
 int run(int argc, char** argv);
 
 // Loads the start-up form, runs the event loop until the program ends and
-// releases the forms and the temperature source. Needs a QApplication set up
-// with tk::init(); returns the exit status.
+// releases the forms and the temperature source. Needs a tk::Application;
+// returns the exit status.
 int runForms();
 
 } // namespace app

@@ -2,6 +2,6 @@
 
 namespace Module1 {
 
-QString peakText;
+std::string peakText;
 
 } // namespace Module1

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace Module1 {
 
 // The peak core temperature since the popup last loaded, as decimal text.
-extern QString peakText;
+extern std::string peakText;
 
 } // namespace Module1

@@ -1,9 +1,7 @@
 #include "signals.h"
 
 #include "toolkit/dispatch.h"
-
-#include <QCoreApplication>
-#include <QSocketNotifier>
+#include "toolkit/events.h"
 
 #include <cerrno>
 
@@ -31,15 +29,15 @@ void onEndRequest(std::function<void()> handler)
 {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    // Owned by the application, which outlives every signal it can take.
-    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
-                     [handler = std::move(handler)] {
-                         char bytes[16];
-                         while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
-                         }
-                         tk::dispatch(handler);
-                     });
+    // Never destroyed: a signal may come while exit() runs.
+    static tk::ReadWatch* watch = nullptr;
+    if (!watch)
+        watch = new tk::ReadWatch(g_pipe[0], [handler = std::move(handler)] {
+            char bytes[16];
+            while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
+            }
+            tk::dispatch(handler);
+        });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

@@ -6,13 +6,12 @@
 #include "popup/form1.h"
 #include "toolkit/application.h"
 #include "toolkit/dispatch.h"
-
-#include <QApplication>
-#include <QPixmap>
-#include <QScreen>
-#include <QTimer>
+#include "toolkit/events.h"
+#include "toolkit/screen.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 int main(int argc, char** argv)
 {
@@ -20,30 +19,29 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: kelvane-snapshot SECONDS OUTPUT.png\n");
         return 2;
     }
-    QApplication application(argc, argv);
-    tk::init();
-    const int seconds = QString::fromLocal8Bit(argv[1]).toInt();
-    const QString output = QString::fromLocal8Bit(argv[2]);
+    tk::Application application(argc, argv);
+    const int seconds = std::atoi(argv[1]);
+    const std::string output = argv[2];
     bool saved = false;
 
-    QTimer::singleShot(seconds * 1000, [&] {
+    tk::OneShot later;
+    later.start(seconds * 1000, [&] {
         tk::dispatch([&] {
-            const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
-            saved = shot.save(output);
-            const auto line = [](const char* label, const QString& text) {
-                std::printf("  %-26s%s\n", label, qUtf8Printable(text));
+            saved = tk::saveScreenshot(output);
+            const auto line = [](const char* label, const std::string& text) {
+                std::printf("  %-26s%s\n", label, text.c_str());
             };
             std::printf("The popup reads:\n");
             line("GPU Temperature :", Form1->gputemp->caption());
             line("Pique GPU Temperature :", Form1->piquegputemp->caption());
-            line("(tooltip)", Form1->gputemp->toolTip());
+            line("(tooltip)", Form1->gputemp->tip());
             app::exitSequence();
         });
     });
 
     const int status = app::runForms();
     if (!saved) {
-        std::fprintf(stderr, "kelvane-snapshot: could not save %s\n", qUtf8Printable(output));
+        std::fprintf(stderr, "kelvane-snapshot: could not save %s\n", output.c_str());
         return 1;
     }
     return status;

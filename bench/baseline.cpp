@@ -1,6 +1,7 @@
 // The floor any Qt tray utility stands on: one frameless window, two labels
 // updated every 500 ms and a tray icon. Kelvane is measured against it.
 #include "resources/icons.h"
+#include "toolkit/qt/qt.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -20,7 +21,7 @@ int main(int argc, char** argv)
     current.setGeometry(112, 8, 49, 17);
     QLabel peak(QStringLiteral("xxx°c"), &window);
     peak.setGeometry(144, 24, 33, 17);
-    QSystemTrayIcon icon(resources::programIcon());
+    QSystemTrayIcon icon(tk::qt::iconOf(resources::programIcon()));
     icon.show();
 
     int n = 0;

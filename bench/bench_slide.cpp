@@ -36,8 +36,7 @@ double median(std::vector<double> v)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    tk::init();
+    tk::Application app(argc, argv);
     Form1->show();
     QTest::qWait(500);
     std::vector<double> downs, ups;

@@ -79,8 +79,7 @@ double cpuSeconds()
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    tk::init();
+    tk::Application app(argc, argv);
     const int seconds = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 30;
 
     QLibrary nvml(QStringLiteral("libnvidia-ml.so.1"));
@@ -92,13 +91,13 @@ int main(int argc, char** argv)
     QTemporaryDir tree;
     makeCard(tree.path());
     sampler::useSource(std::make_unique<Timed>(
-        sampler::chooseSource(sampler::Sysfs(tree.path()), QStringLiteral("libnvidia-ml.so.1"))));
+        sampler::chooseSource(sampler::Sysfs(tree.path().toStdString()), "libnvidia-ml.so.1")));
 
     QElapsedTimer wall;
     wall.start();
     const double cpu0 = cpuSeconds();
     Form1->load();
-    QTimer::singleShot(seconds * 1000, &app, [] { QCoreApplication::quit(); });
+    QTimer::singleShot(seconds * 1000, qApp, [] { QCoreApplication::quit(); });
     QApplication::exec();
     const double cpu = cpuSeconds() - cpu0;
     const double wallSeconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;

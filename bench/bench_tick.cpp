@@ -62,8 +62,7 @@ BENCHMARK(BM_NvmlReadKeptOpen);
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    tk::init();
+    tk::Application app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

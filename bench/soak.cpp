@@ -9,6 +9,8 @@
 #include "toolkit/screen.h"
 #include "tray/form2.h"
 
+#include "toolkit/qt/qt.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -51,8 +53,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: kelvane-soak SECONDS\n");
         return 2;
     }
-    QApplication application(argc, argv);
-    tk::init();
+    tk::Application application(argc, argv);
     const int seconds = QString::fromLocal8Bit(argv[1]).toInt();
     const int warmup = std::max(30, seconds / 10);
 
@@ -85,7 +86,7 @@ int main(int argc, char** argv)
             Form2->show();
             break;
         case 3:
-            Form2->window().close();
+            tk::qt::widgetOf(*Form2).close();
             break;
         }
     });
@@ -100,7 +101,7 @@ int main(int argc, char** argv)
         round = 0;
         frmabout->unload();
         if (Form2->isVisible())
-            Form2->window().close();
+            tk::qt::widgetOf(*Form2).close();
         Form2->load();
         Form1->Timer2->setEnabled(false);
         Form1->Timer3->setEnabled(false);

@@ -6,13 +6,11 @@ namespace popup {
 
 // The temperature popup at the bottom-right corner of the screen.
 class Form1 final : public tk::Form {
-    Q_OBJECT
 public:
     static constexpr float taskbarAllowance = 450;
     static constexpr float slideStep = 20;
 
     Form1();
-    Q_DISABLE_COPY_MOVE(Form1)
 
     // Where the popup rests when shown: screen height minus popup height
     // minus the taskbar allowance, from the current screen and popup.
@@ -44,7 +42,7 @@ public:
     tk::Ref<tk::Label> Label7;
 
 protected:
-    void build(tk::FormWindow& window) override;
+    void build() override;
     void onLoad() override;
     void onUnload() override;
 
@@ -52,7 +50,8 @@ private:
     void timer1Tick();
     void readingArrived();
     // Shows what a query of the sampler answered.
-    void showReading(qint32 (*query)(qint32* core, qint32* ambient, qint32* upper));
+    void showReading(std::int32_t (*query)(std::int32_t* core, std::int32_t* ambient,
+                                           std::int32_t* upper));
     void timer2Tick();
     void timer3Tick();
 

@@ -2,16 +2,14 @@
 
 namespace resources {
 
-QIcon programIcon()
+tk::Picture programIcon()
 {
-    static const QIcon icon(QStringLiteral(":/icons/kelvane.xpm"));
-    return icon;
+    return tk::Picture("kelvane");
 }
 
-QIcon aboutIcon()
+tk::Picture aboutIcon()
 {
-    static const QIcon icon(QStringLiteral(":/icons/about.xpm"));
-    return icon;
+    return tk::Picture("about");
 }
 
 } // namespace resources

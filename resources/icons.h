@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QIcon>
+#include "toolkit/picture.h"
 
 namespace resources {
 
 // The 16-colour thermometer: the program's, the tray host's and the
 // notification-area icon.
-QIcon programIcon();
+tk::Picture programIcon();
 
 // The 256-colour picture of the About dialog.
-QIcon aboutIcon();
+tk::Picture aboutIcon();
 
 } // namespace resources

@@ -1,25 +1,48 @@
 #include "hwmon.h"
 
-#include <QDir>
-#include <QRegularExpression>
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace sampler {
 namespace {
 
 // Beyond a million degrees a value is garbage, not a temperature.
-bool plausible(const std::optional<qint64>& millidegrees)
+bool plausible(const std::optional<std::int64_t>& millidegrees)
 {
-    constexpr qint64 limit = 1'000'000'000;
+    constexpr std::int64_t limit = 1'000'000'000;
     return millidegrees && *millidegrees > -limit && *millidegrees < limit;
 }
 
-QStringList labelsFor(const QString& driver)
+std::vector<std::string> labelsFor(const std::string& driver)
 {
-    if (driver == QStringLiteral("amdgpu") || driver == QStringLiteral("radeon"))
-        return {QStringLiteral("edge")};
-    if (driver == QStringLiteral("xe") || driver == QStringLiteral("i915"))
-        return {QStringLiteral("pkg"), QStringLiteral("package"), QStringLiteral("gpu")};
+    if (driver == "amdgpu" || driver == "radeon")
+        return {"edge"};
+    if (driver == "xe" || driver == "i915")
+        return {"pkg", "package", "gpu"};
     return {};
+}
+
+std::string lower(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The entries of a folder, sorted by name; none when it cannot be listed.
+std::vector<fs::directory_entry> entries(const fs::path& folder)
+{
+    std::vector<fs::directory_entry> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        found.push_back(entry);
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 } // namespace
@@ -35,49 +58,49 @@ bool HwmonSource::hasSensor()
     return m_sensor.has_value();
 }
 
-QString HwmonSource::gpuName() const
+std::string HwmonSource::gpuName() const
 {
-    return QStringLiteral("%1 GPU %2").arg(m_card.vendorName(), m_card.pciAddress);
+    return m_card.vendorName() + " GPU " + m_card.pciAddress;
 }
 
 std::optional<HwmonSource::Sensor> HwmonSource::findSensor() const
 {
-    static const QRegularExpression inputName(QStringLiteral("^temp([0-9]+)_input$"));
-    const QDir hwmonRoot(m_card.device + QStringLiteral("/hwmon"));
-    const QStringList wanted = labelsFor(m_card.driver);
-    QStringList hwmons = hwmonRoot.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString& hwmon : hwmons) {
-        const QDir dir(hwmonRoot.filePath(hwmon));
-        QStringList inputs =
-            dir.entryList({QStringLiteral("temp*_input")}, QDir::Files | QDir::System);
-        std::sort(inputs.begin(), inputs.end(), [](const QString& a, const QString& b) {
-            return inputName.match(a).captured(1).toInt() < inputName.match(b).captured(1).toInt();
-        });
+    static const std::regex inputName("temp([0-9]+)_input");
+    const std::vector<std::string> wanted = labelsFor(m_card.driver);
+    std::error_code ec;
+    for (const auto& hwmon : entries(fs::path(m_card.device) / "hwmon")) {
+        if (!hwmon.is_directory(ec))
+            continue;
+        const fs::path dir = hwmon.path();
+        std::vector<std::pair<long, std::string>> inputs;
+        for (const auto& entry : entries(dir)) {
+            const std::string name = entry.path().filename().string();
+            std::smatch m;
+            if (std::regex_match(name, m, inputName) && !entry.is_directory(ec) &&
+                m[1].length() < 9)
+                inputs.emplace_back(std::stol(m[1].str()), m[1].str());
+        }
+        std::sort(inputs.begin(), inputs.end());
         std::optional<Sensor> unlabelled;
-        for (const QString& input : inputs) {
-            const QString n = inputName.match(input).captured(1);
-            if (n.isEmpty())
-                continue;
-            const QString base = dir.filePath(QStringLiteral("temp") + n);
-            const std::optional<QString> label = m_sysfs.read(base + QStringLiteral("_label"));
-            Sensor sensor{
-                base + QStringLiteral("_input"), {}, label.value_or(QStringLiteral("temp") + n)};
-            if (m_card.driver == QStringLiteral("amdgpu"))
-                sensor.critical = dir.filePath(QStringLiteral("temp1_crit"));
+        for (const auto& [number, n] : inputs) {
+            const std::string base = (dir / ("temp" + n)).string();
+            const std::optional<std::string> label = m_sysfs.read(base + "_label");
+            Sensor sensor{base + "_input", {}, label.value_or("temp" + n)};
+            if (m_card.driver == "amdgpu")
+                sensor.critical = (dir / "temp1_crit").string();
             else
-                sensor.critical = base + QStringLiteral("_crit");
+                sensor.critical = base + "_crit";
             // The critical limit is fixed per sensor: read it once, not per tick.
             if (auto crit = m_sysfs.readInteger(sensor.critical); plausible(crit))
                 sensor.upper = roundMillidegrees(*crit);
-            if (label && wanted.contains(label->toLower()))
+            if (label && std::find(wanted.begin(), wanted.end(), lower(*label)) != wanted.end())
                 return sensor;
-            if (!label && n == QStringLiteral("1") && !unlabelled)
+            if (!label && n == "1" && !unlabelled)
                 unlabelled = sensor;
         }
         // nouveau and other single-sensor drivers label nothing: temp1 it is.
         // Intel's drivers only count with a package or GPU sensor.
-        if (unlabelled && m_card.driver != QStringLiteral("xe") &&
-            m_card.driver != QStringLiteral("i915"))
+        if (unlabelled && m_card.driver != "xe" && m_card.driver != "i915")
             return unlabelled;
     }
     return std::nullopt;
@@ -88,20 +111,19 @@ Outcome HwmonSource::read(unsigned, Reading& reading)
     if (!m_sensor)
         m_sensor = findSensor();
     if (!m_sensor)
-        return {Cause::NoDevice, QStringLiteral("%1 has no temperature sensor").arg(gpuName())};
+        return {Cause::NoDevice, gpuName() + " has no temperature sensor"};
 
-    const std::optional<qint64> value = m_sysfs.readInteger(m_sensor->input);
+    const std::optional<std::int64_t> value = m_sysfs.readInteger(m_sensor->input);
     if (!plausible(value)) {
         // Look the sensor up again next time: a card that comes back after a
         // reset or hot-plug may get a new hwmon folder.
-        const QString input = m_sensor->input;
+        const std::string input = m_sensor->input;
         m_sensor.reset();
-        return {Cause::Unreadable,
-                QStringLiteral("%1: %2 gave no temperature").arg(gpuName(), input)};
+        return {Cause::Unreadable, gpuName() + ": " + input + " gave no temperature"};
     }
     reading.core = roundMillidegrees(*value);
     reading.upper = m_sensor->upper;
-    return {Cause::None, QStringLiteral("%1 via hwmon (%2)").arg(gpuName(), m_sensor->label)};
+    return {Cause::None, gpuName() + " via hwmon (" + m_sensor->label + ")"};
 }
 
 } // namespace sampler

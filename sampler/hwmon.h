@@ -19,13 +19,13 @@ public:
 
 private:
     struct Sensor {
-        QString input;
-        QString critical;
-        QString label; // for the tooltip
-        qint32 upper = 0;
+        std::string input;
+        std::string critical;
+        std::string label; // for the tooltip
+        std::int32_t upper = 0;
     };
     std::optional<Sensor> findSensor() const;
-    QString gpuName() const;
+    std::string gpuName() const;
 
     Sysfs m_sysfs;
     DrmCard m_card;

@@ -1,8 +1,8 @@
 #include "nvml.h"
 
-#include <QFileInfo>
+#include <cstring>
 
-#ifdef Q_OS_WIN
+#ifdef _WIN32
 #include <windows.h>
 #endif
 
@@ -75,23 +75,26 @@ struct NvmlSource::Api {
     ErrorString errorString = nullptr;
 };
 
-QString NvmlSource::defaultLibrary()
+std::string NvmlSource::defaultLibrary()
 {
-#ifdef Q_OS_WIN
+#ifdef _WIN32
     // The system folder only: an nvml.dll planted beside the program or in
     // the current folder must never be loaded.
     wchar_t dir[MAX_PATH];
     const UINT length = GetSystemDirectoryW(dir, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        return QStringLiteral("nvml.dll (no system folder)");
-    return QString::fromWCharArray(dir, static_cast<int>(length)) + QStringLiteral("\\nvml.dll");
+        return "nvml.dll (no system folder)";
+    std::string path;
+    for (UINT i = 0; i < length; ++i)
+        path += static_cast<char>(dir[i]); // system folders are ASCII
+    return path + "\\nvml.dll";
 #else
-    return QStringLiteral("libnvidia-ml.so.1");
+    return "libnvidia-ml.so.1";
 #endif
 }
 
-NvmlSource::NvmlSource(QString library, QString pciAddress)
-    : m_libraryName(std::move(library)), m_pciAddress(std::move(pciAddress))
+NvmlSource::NvmlSource(std::string library, std::string pciAddress)
+    : m_pciAddress(std::move(pciAddress)), m_library(std::move(library))
 {
 }
 
@@ -109,9 +112,8 @@ Outcome NvmlSource::bind()
 {
     if (m_api)
         return {};
-    m_library.setFileName(m_libraryName);
     if (!m_library.load())
-        return {Cause::LibraryMissing, QStringLiteral("%1 was not found").arg(m_libraryName)};
+        return {Cause::LibraryMissing, m_library.name() + " was not found"};
 
     auto api = std::make_unique<Api>();
     auto resolve = [this](const char* symbol, auto& fn) {
@@ -130,8 +132,7 @@ Outcome NvmlSource::bind()
         missing = "nvmlDeviceGetTemperature";
     if (missing) {
         m_library.unload();
-        return {Cause::FunctionMissing, QStringLiteral("%1 has no function %2")
-                                            .arg(m_libraryName, QString::fromLatin1(missing))};
+        return {Cause::FunctionMissing, m_library.name() + " has no function " + missing};
     }
     resolve("nvmlDeviceGetHandleByPciBusId_v2", api->handleByPciBusId);
     resolve("nvmlDeviceGetTemperatureThreshold", api->threshold);
@@ -141,15 +142,15 @@ Outcome NvmlSource::bind()
     return {};
 }
 
-QString NvmlSource::errorText(int code) const
+std::string NvmlSource::errorText(int code) const
 {
     if (const char* text = knownError(code))
-        return QString::fromLatin1(text);
+        return text;
     if (m_api && m_api->errorString) {
         if (const char* text = m_api->errorString(code))
-            return QString::fromUtf8(text);
+            return text;
     }
-    return QStringLiteral("error %1").arg(code);
+    return "error " + std::to_string(code);
 }
 
 Outcome NvmlSource::read(unsigned index, Reading& reading)
@@ -160,37 +161,34 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
     if (!m_initialised) {
         const nvmlReturn_t rc = m_api->init();
         if (rc != NVML_SUCCESS)
-            return {Cause::InitFailed,
-                    QStringLiteral("NVML could not start: %1").arg(errorText(rc))};
+            return {Cause::InitFailed, "NVML could not start: " + errorText(rc)};
         m_initialised = true;
     }
 
     if (!m_device || m_deviceIndex != index) {
         nvmlDevice_t device = nullptr;
-        const bool byAddress = !m_pciAddress.isEmpty() && m_api->handleByPciBusId;
-        const nvmlReturn_t rc =
-            byAddress ? m_api->handleByPciBusId(m_pciAddress.toLatin1().constData(), &device)
-                      : m_api->handleByIndex(index, &device);
-        const QString which = byAddress ? m_pciAddress : QString::number(index);
+        const bool byAddress = !m_pciAddress.empty() && m_api->handleByPciBusId;
+        const nvmlReturn_t rc = byAddress ? m_api->handleByPciBusId(m_pciAddress.c_str(), &device)
+                                          : m_api->handleByIndex(index, &device);
+        const std::string which = byAddress ? m_pciAddress : std::to_string(index);
         if (rc != NVML_SUCCESS || !device)
-            return {Cause::NoDevice,
-                    QStringLiteral("NVIDIA GPU %1 is not available: %2").arg(which, errorText(rc))};
+            return {Cause::NoDevice, "NVIDIA GPU " + which + " is not available: " + errorText(rc)};
         m_device = device;
         m_deviceIndex = index;
         m_deviceName.clear();
         if (m_api->name) {
             char name[NVML_DEVICE_NAME_BUFFER_SIZE] = {};
             if (m_api->name(device, name, sizeof name) == NVML_SUCCESS)
-                m_deviceName = QString::fromUtf8(name, qstrnlen(name, sizeof name));
+                m_deviceName.assign(name, strnlen(name, sizeof name));
         }
-        if (m_deviceName.isEmpty())
-            m_deviceName = QStringLiteral("NVIDIA GPU %1").arg(index);
+        if (m_deviceName.empty())
+            m_deviceName = "NVIDIA GPU " + std::to_string(index);
         // The slowdown threshold is fixed per GPU; once is enough.
         m_upper = 0;
         unsigned value = 0;
         if (m_api->threshold &&
             m_api->threshold(device, NVML_TEMPERATURE_THRESHOLD_SLOWDOWN, &value) == NVML_SUCCESS)
-            m_upper = static_cast<qint32>(value);
+            m_upper = static_cast<std::int32_t>(value);
     }
 
     // NVML's temperatures are unsigned: all ones is an error the driver
@@ -209,13 +207,12 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
         if (rc == NVML_ERROR_UNINITIALIZED || rc == NVML_ERROR_GPU_IS_LOST ||
             rc == NVML_ERROR_RESET_REQUIRED)
             m_device = nullptr;
-        return {Cause::QueryFailed,
-                QStringLiteral("%1: no temperature (%2)").arg(m_deviceName, errorText(rc))};
+        return {Cause::QueryFailed, m_deviceName + ": no temperature (" + errorText(rc) + ")"};
     }
 
     reading.core = value;
     reading.upper = m_upper;
-    return {Cause::None, QStringLiteral("%1 via NVML").arg(m_deviceName)};
+    return {Cause::None, m_deviceName + " via NVML"};
 }
 
 void NvmlSource::shutdown()

@@ -2,7 +2,7 @@
 
 #include "source.h"
 
-#include <QLibrary>
+#include "toolkit/library.h"
 
 #include <memory>
 
@@ -12,12 +12,11 @@ namespace sampler {
 // program starts and runs on machines without it.
 class NvmlSource final : public Source {
 public:
-    static QString defaultLibrary();
+    static std::string defaultLibrary();
 
     // Reads the GPU at this PCI address when given, else the monitor's index.
-    explicit NvmlSource(QString library = defaultLibrary(), QString pciAddress = {});
+    explicit NvmlSource(std::string library = defaultLibrary(), std::string pciAddress = {});
     ~NvmlSource() override;
-    Q_DISABLE_COPY_MOVE(NvmlSource)
 
     Outcome read(unsigned index, Reading& reading) override;
     void shutdown() override;
@@ -29,17 +28,16 @@ public:
 private:
     struct Api;
     Outcome bind();
-    QString errorText(int code) const;
+    std::string errorText(int code) const;
 
-    QString m_libraryName;
-    QString m_pciAddress;
-    QLibrary m_library;
+    std::string m_pciAddress;
+    tk::Library m_library;
     std::unique_ptr<Api> m_api;
     bool m_initialised = false;
     void* m_device = nullptr;
     unsigned m_deviceIndex = 0;
-    QString m_deviceName;
-    qint32 m_upper = 0;
+    std::string m_deviceName;
+    std::int32_t m_upper = 0;
 };
 
 } // namespace sampler

@@ -9,16 +9,16 @@ SleepAwareSource::SleepAwareSource(Sysfs sysfs, DrmCard card, std::unique_ptr<So
 
 Outcome SleepAwareSource::read(unsigned index, Reading& reading)
 {
-    const QString power = m_card.device + QStringLiteral("/power/");
-    const std::optional<QString> status = m_sysfs.read(power + QStringLiteral("runtime_status"));
-    if (status == QStringLiteral("suspended")) {
+    const std::string power = m_card.device + "/power/";
+    const std::optional<std::string> status = m_sysfs.read(power + "runtime_status");
+    if (status == "suspended") {
         // Whatever the inner source held must not pin the GPU awake either.
         m_inner->shutdown();
-        return {Cause::Asleep, QStringLiteral("%1 GPU %2 is asleep; Kelvane does not wake it")
-                                   .arg(m_card.vendorName(), m_card.pciAddress)};
+        return {Cause::Asleep, m_card.vendorName() + " GPU " + m_card.pciAddress +
+                                   " is asleep; Kelvane does not wake it"};
     }
     const Outcome outcome = m_inner->read(index, reading);
-    if (m_sysfs.read(power + QStringLiteral("control")) == QStringLiteral("auto"))
+    if (m_sysfs.read(power + "control") == "auto")
         m_inner->shutdown();
     return outcome;
 }

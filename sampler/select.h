@@ -11,6 +11,6 @@ namespace sampler {
 // NVIDIA card on the vendor driver, else the hwmon sensor of the first card
 // that has one. With no graphics card listed at all (no sysfs, another
 // system) NVML is tried as it is.
-std::unique_ptr<Source> chooseSource(const Sysfs& sysfs, const QString& nvmlLibrary);
+std::unique_ptr<Source> chooseSource(const Sysfs& sysfs, const std::string& nvmlLibrary);
 
 } // namespace sampler

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QString>
-#include <QtGlobal>
+#include <cstdint>
+#include <string>
 
 namespace sampler {
 
@@ -22,14 +22,14 @@ enum class Cause {
 
 struct Outcome {
     Cause cause = Cause::None;
-    QString detail; // for the user: what failed, or which GPU was read
+    std::string detail; // for the user: what failed, or which GPU was read
 
     bool ok() const { return cause == Cause::None; }
 };
 
 struct Reading {
-    qint64 core = 0; // wide, so that a garbage value cannot pass for a sane one
-    qint32 upper = 0;
+    std::int64_t core = 0; // wide, so that a garbage value cannot pass for a sane one
+    std::int32_t upper = 0;
 };
 
 // One way of reading the first GPU's core temperature.
@@ -37,7 +37,8 @@ class Source {
 public:
     Source() = default;
     virtual ~Source() = default;
-    Q_DISABLE_COPY_MOVE(Source)
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
 
     // Fills reading only on success.
     virtual Outcome read(unsigned index, Reading& reading) = 0;

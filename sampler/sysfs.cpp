@@ -1,169 +1,144 @@
 #include "sysfs.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
+#include "attribute.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
+#include <charconv>
+#include <filesystem>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <regex>
+#include <tuple>
+
+namespace fs = std::filesystem;
 
 namespace sampler {
 namespace {
 
 // Attributes are a few bytes; anything longer is not one.
-constexpr qsizetype kMaxAttribute = 64;
+constexpr std::size_t kMaxAttribute = 64;
 
 // Domain, bus, device and function of a PCI address, for ordering.
-std::optional<std::tuple<uint, uint, uint, uint>> pciKey(const QString& address)
+std::optional<std::tuple<unsigned long, unsigned long, unsigned long, unsigned long>>
+pciKey(const std::string& address)
 {
-    static const QRegularExpression re(
-        QStringLiteral("^([0-9a-fA-F]{4,}):([0-9a-fA-F]{2}):([0-9a-fA-F]{2})\\.([0-7])$"));
-    const auto m = re.match(address);
-    if (!m.hasMatch())
+    static const std::regex re("^([0-9a-fA-F]{4,}):([0-9a-fA-F]{2}):([0-9a-fA-F]{2})\\.([0-7])$");
+    std::smatch m;
+    if (!std::regex_match(address, m, re))
         return std::nullopt;
-    return std::make_tuple(m.captured(1).toUInt(nullptr, 16), m.captured(2).toUInt(nullptr, 16),
-                           m.captured(3).toUInt(nullptr, 16), m.captured(4).toUInt(nullptr, 16));
+    const auto hex = [&](int i) { return std::stoul(m[i].str(), nullptr, 16); };
+    return std::make_tuple(hex(1), hex(2), hex(3), hex(4));
 }
 
 } // namespace
 
-Sysfs::Sysfs(QString root) : m_root(std::move(root)) {}
-
-QString Sysfs::path(const QString& relative) const
+std::string trimmed(const std::string& text)
 {
-    return QDir(m_root).filePath(relative);
+    const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && space(text[begin]))
+        ++begin;
+    while (end > begin && space(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
 }
 
-std::optional<QByteArray> Sysfs::readRaw(const QString& absolutePath) const
+Sysfs::Sysfs(std::string root) : m_root(std::move(root)) {}
+
+std::string Sysfs::path(const std::string& relative) const
+{
+    return (fs::path(m_root) / relative).string();
+}
+
+std::optional<std::string> Sysfs::readRaw(const std::string& absolutePath) const
 {
     if (m_observer)
         m_observer(absolutePath);
-    const QByteArray path = QFile::encodeName(absolutePath);
-    // A FIFO, socket or device node where an attribute should be would block
-    // the read or have side effects: only regular files are opened, and
-    // without waiting.
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    QByteArray data(kMaxAttribute + 1, Qt::Uninitialized);
-    ssize_t total = -1;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        total = 0;
-        while (total < data.size()) {
-            const ssize_t n =
-                ::read(fd, data.data() + total, static_cast<size_t>(data.size() - total));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                if (n < 0)
-                    total = -1;
-                break;
-            }
-            total += n;
-        }
-    }
-    ::close(fd);
-    if (total < 0 || total > kMaxAttribute)
-        return std::nullopt;
-    data.truncate(total);
-    return data;
+    return readAttributeFile(absolutePath, kMaxAttribute);
 }
 
-std::optional<QString> Sysfs::read(const QString& absolutePath) const
+std::optional<std::string> Sysfs::read(const std::string& absolutePath) const
 {
-    const std::optional<QByteArray> data = readRaw(absolutePath);
+    const std::optional<std::string> data = readRaw(absolutePath);
     if (!data)
         return std::nullopt;
-    const QString text = QString::fromLatin1(*data).trimmed();
-    if (text.isEmpty())
+    std::string text = trimmed(*data);
+    if (text.empty())
         return std::nullopt;
     return text;
 }
 
-std::optional<QByteArray> Sysfs::readMatching(const QString& absolutePath,
-                                              const QRegularExpression& format) const
-{
-    std::optional<QByteArray> data = readRaw(absolutePath);
-    if (!data || !format.match(QString::fromLatin1(*data)).hasMatch())
-        return std::nullopt;
-    return data->trimmed();
-}
-
-std::optional<qint64> Sysfs::readInteger(const QString& absolutePath) const
+std::optional<std::int64_t> Sysfs::readInteger(const std::string& absolutePath) const
 {
     // Strict decimal: "045000" is neither octal 19 nor, with its stray zero,
     // a number the kernel would write.
-    static const QRegularExpression decimal(QStringLiteral("^[+-]?(0|[1-9][0-9]*)\\n?$"));
-    const std::optional<QByteArray> digits = readMatching(absolutePath, decimal);
-    bool ok = false;
-    const qint64 value = digits ? digits->toLongLong(&ok, 10) : 0;
-    if (!ok)
+    static const std::regex decimal("[+-]?(0|[1-9][0-9]*)\n?");
+    const std::optional<std::string> data = readRaw(absolutePath);
+    if (!data || !std::regex_match(*data, decimal))
+        return std::nullopt;
+    const std::string digits = trimmed(*data);
+    const char* begin = digits.data() + (digits[0] == '+' ? 1 : 0);
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(begin, digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size())
         return std::nullopt;
     return value;
 }
 
-std::optional<quint32> Sysfs::readHex(const QString& absolutePath) const
+std::optional<std::uint32_t> Sysfs::readHex(const std::string& absolutePath) const
 {
-    static const QRegularExpression hex(QStringLiteral("^0x[0-9a-fA-F]{1,8}\\n?$"));
-    const std::optional<QByteArray> digits = readMatching(absolutePath, hex);
-    if (!digits)
+    static const std::regex hex("0x[0-9a-fA-F]{1,8}\n?");
+    const std::optional<std::string> data = readRaw(absolutePath);
+    if (!data || !std::regex_match(*data, hex))
         return std::nullopt;
-    return digits->mid(2).toUInt(nullptr, 16);
+    return static_cast<std::uint32_t>(std::stoul(data->substr(2), nullptr, 16));
 }
 
-void Sysfs::setReadObserver(std::function<void(const QString&)> observer)
+void Sysfs::setReadObserver(std::function<void(const std::string&)> observer)
 {
     m_observer = std::move(observer);
 }
 
-QString DrmCard::vendorName() const
+std::string DrmCard::vendorName() const
 {
     switch (vendor) {
     case 0x10de:
-        return QStringLiteral("NVIDIA");
+        return "NVIDIA";
     case 0x1002:
-        return QStringLiteral("AMD");
+        return "AMD";
     case 0x8086:
-        return QStringLiteral("Intel");
+        return "Intel";
     default:
-        return QStringLiteral("GPU");
+        return "GPU";
     }
 }
 
-QList<DrmCard> drmCards(const Sysfs& sysfs)
+std::vector<DrmCard> drmCards(const Sysfs& sysfs)
 {
-    static const QRegularExpression cardName(QStringLiteral("^card[0-9]+$"));
-    QList<DrmCard> cards;
-    const QDir drm(sysfs.path(QStringLiteral("sys/class/drm")));
-    for (const QString& name : drm.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
-        if (!cardName.match(name).hasMatch())
+    static const std::regex cardName("card[0-9]+");
+    std::vector<DrmCard> cards;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(sysfs.path("sys/class/drm"), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!std::regex_match(name, cardName) || !entry.is_directory(ec))
             continue;
-        const QFileInfo device(drm.filePath(name + QStringLiteral("/device")));
-        if (!device.exists())
+        const fs::path device = fs::canonical(entry.path() / "device", ec);
+        if (ec)
             continue;
         DrmCard card;
         card.card = name;
-        card.device = device.canonicalFilePath();
-        card.pciAddress = QFileInfo(card.device).fileName();
+        card.device = device.string();
+        card.pciAddress = device.filename().string();
         if (!pciKey(card.pciAddress))
             continue; // not a PCI device
-        if (auto vendor = sysfs.readHex(card.device + QStringLiteral("/vendor")))
+        if (auto vendor = sysfs.readHex(card.device + "/vendor"))
             card.vendor = *vendor;
-        card.driver =
-            QFileInfo(QFileInfo(card.device + QStringLiteral("/driver")).canonicalFilePath())
-                .fileName();
+        const fs::path driver = fs::canonical(device / "driver", ec);
+        card.driver = ec ? std::string() : driver.filename().string();
         // One card may appear twice (render and display nodes share a device).
         if (std::none_of(cards.cbegin(), cards.cend(),
                          [&](const DrmCard& c) { return c.device == card.device; }))
-            cards << card;
+            cards.push_back(card);
     }
     std::sort(cards.begin(), cards.end(), [](const DrmCard& a, const DrmCard& b) {
         return *pciKey(a.pciAddress) < *pciKey(b.pciAddress);
@@ -171,16 +146,16 @@ QList<DrmCard> drmCards(const Sysfs& sysfs)
     return cards;
 }
 
-qint32 roundMillidegrees(qint64 millidegrees)
+std::int32_t roundMillidegrees(std::int64_t millidegrees)
 {
-    qint64 whole = millidegrees / 1000;
-    const qint64 rest = millidegrees % 1000;
+    std::int64_t whole = millidegrees / 1000;
+    const std::int64_t rest = millidegrees % 1000;
     if (rest >= 500)
         ++whole;
     else if (rest <= -500)
         --whole;
-    return static_cast<qint32>(std::clamp<qint64>(whole, std::numeric_limits<qint32>::min(),
-                                                  std::numeric_limits<qint32>::max()));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        whole, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 } // namespace sampler

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QList>
-#include <QRegularExpression>
-#include <QString>
-
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace sampler {
 
@@ -13,51 +12,51 @@ namespace sampler {
 // machine, a tree of the test's own otherwise).
 class Sysfs final {
 public:
-    explicit Sysfs(QString root = QStringLiteral("/"));
+    explicit Sysfs(std::string root = "/");
 
-    QString root() const { return m_root; }
-    QString path(const QString& relative) const;
+    const std::string& root() const { return m_root; }
+    std::string path(const std::string& relative) const;
 
     // The trimmed content of an attribute, or nothing when the file is
     // missing, unreadable, empty or longer than an attribute can be.
-    std::optional<QString> read(const QString& absolutePath) const;
+    std::optional<std::string> read(const std::string& absolutePath) const;
 
     // A decimal attribute: an optional sign, digits and an optional
     // newline; nothing for anything else.
-    std::optional<qint64> readInteger(const QString& absolutePath) const;
+    std::optional<std::int64_t> readInteger(const std::string& absolutePath) const;
 
     // A hexadecimal attribute written 0x..., such as a PCI vendor.
-    std::optional<quint32> readHex(const QString& absolutePath) const;
+    std::optional<std::uint32_t> readHex(const std::string& absolutePath) const;
 
     // Sees every read, for tests that must prove a file was left alone.
-    void setReadObserver(std::function<void(const QString&)> observer);
+    void setReadObserver(std::function<void(const std::string&)> observer);
 
 private:
     // The raw bytes of a regular file, read without blocking.
-    std::optional<QByteArray> readRaw(const QString& absolutePath) const;
-    // Its content, trimmed, when all of it matches the format.
-    std::optional<QByteArray> readMatching(const QString& absolutePath,
-                                           const QRegularExpression& format) const;
+    std::optional<std::string> readRaw(const std::string& absolutePath) const;
 
-    QString m_root;
-    std::function<void(const QString&)> m_observer;
+    std::string m_root;
+    std::function<void(const std::string&)> m_observer;
 };
 
 // A graphics card as the DRM subsystem lists it.
 struct DrmCard {
-    QString card;       // e.g. card0
-    QString device;     // its PCI device folder, links resolved
-    QString pciAddress; // e.g. 0000:01:00.0
-    quint32 vendor = 0;
-    QString driver; // e.g. amdgpu, nouveau, nvidia, i915, xe
+    std::string card;       // e.g. card0
+    std::string device;     // its PCI device folder, links resolved
+    std::string pciAddress; // e.g. 0000:01:00.0
+    std::uint32_t vendor = 0;
+    std::string driver; // e.g. amdgpu, nouveau, nvidia, i915, xe
 
-    QString vendorName() const;
+    std::string vendorName() const;
 };
 
 // The machine's graphics cards, first in PCI bus order first.
-QList<DrmCard> drmCards(const Sysfs& sysfs);
+std::vector<DrmCard> drmCards(const Sysfs& sysfs);
 
 // Millidegrees to whole degrees, halves away from zero.
-qint32 roundMillidegrees(qint64 millidegrees);
+std::int32_t roundMillidegrees(std::int64_t millidegrees);
+
+// Trims spaces, tabs and line ends at both ends.
+std::string trimmed(const std::string& text);
 
 } // namespace sampler

@@ -5,13 +5,13 @@
 #include "toolkit/dispatch.h"
 #include "toolkit/error.h"
 
-#include <QSet>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,7 +50,7 @@ struct Engine {
 
 Outcome pending()
 {
-    return {Cause::Pending, QStringLiteral("No reading yet")};
+    return {Cause::Pending, "No reading yet"};
 }
 
 Engine& engine()
@@ -62,7 +62,7 @@ Engine& engine()
 // Lives on the user-interface thread only.
 struct Shown {
     Outcome last = pending();
-    QSet<QString> reported;
+    std::set<std::string> reported;
     std::function<void()> listener;
 };
 
@@ -75,11 +75,10 @@ Shown& shown()
 void reportOnce(const Outcome& outcome)
 {
     // Twice a second for hours would drown the terminal; each cause once.
-    const QString key = QString::number(static_cast<int>(outcome.cause)) + outcome.detail;
-    if (shown().reported.contains(key))
+    const std::string key = std::to_string(static_cast<int>(outcome.cause)) + outcome.detail;
+    if (!shown().reported.insert(key).second)
         return;
-    shown().reported.insert(key);
-    std::fprintf(stderr, "kelvane: no GPU temperature: %s\n", qUtf8Printable(outcome.detail));
+    std::fprintf(stderr, "kelvane: no GPU temperature: %s\n", outcome.detail.c_str());
     std::fflush(stderr);
 }
 
@@ -88,7 +87,7 @@ Outcome checkPlausible(const Outcome& outcome, const Reading& reading)
     if (!outcome.ok() || (reading.core >= kLowestPlausible && reading.core <= kHighestPlausible))
         return outcome;
     return {Cause::Implausible,
-            QStringLiteral("implausible value %1 from %2").arg(reading.core).arg(outcome.detail)};
+            "implausible value " + std::to_string(reading.core) + " from " + outcome.detail};
 }
 
 void notifyListener()
@@ -157,14 +156,15 @@ void startThread(Engine& e)
     if (e.threadRunning)
         return;
     static const bool registered = [] { return std::atexit([] { g_exiting = true; }) == 0; }();
-    Q_UNUSED(registered);
+    (void)registered;
     e.threadRunning = true;
     // Detached: at exit a reading stuck in the driver is left behind, never
     // joined.
     std::thread([&e] { readingThread(e); }).detach();
 }
 
-qint32 answer(bool start, quint32 monitor, qint32* core, qint32* ambient, qint32* upper)
+std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::int32_t* ambient,
+                    std::int32_t* upper)
 {
     Engine& e = engine();
     Outcome outcome;
@@ -181,7 +181,7 @@ qint32 answer(bool start, quint32 monitor, qint32* core, qint32* ambient, qint32
             e.work.notify_one();
         }
         if (e.inFlight && now - e.startedAt >= kAnswerDeadline)
-            outcome = {Cause::NotAnswering, QStringLiteral("the GPU is not answering")};
+            outcome = {Cause::NotAnswering, "the GPU is not answering"};
         else if (e.haveResult)
             outcome = e.result, reading = e.reading;
         else
@@ -192,14 +192,14 @@ qint32 answer(bool start, quint32 monitor, qint32* core, qint32* ambient, qint32
     switch (outcome.cause) {
     case Cause::None:
         if (core)
-            *core = static_cast<qint32>(reading.core);
+            *core = static_cast<std::int32_t>(reading.core);
         if (ambient)
             *ambient = 0;
         if (upper)
             *upper = reading.upper;
         return 0;
     case Cause::Pending:
-        return static_cast<qint32>(outcome.cause);
+        return static_cast<std::int32_t>(outcome.cause);
     case Cause::LibraryMissing:
         reportOnce(outcome);
         throw tk::Error(tk::Status::FileNotFound, outcome.detail);
@@ -208,18 +208,19 @@ qint32 answer(bool start, quint32 monitor, qint32* core, qint32* ambient, qint32
         throw tk::Error(tk::Status::EntryPointNotFound, outcome.detail);
     default:
         reportOnce(outcome);
-        return static_cast<qint32>(outcome.cause);
+        return static_cast<std::int32_t>(outcome.cause);
     }
 }
 
 } // namespace
 
-qint32 NvCplGetThermalSettings(quint32 monitor, qint32* core, qint32* ambient, qint32* upper)
+std::int32_t NvCplGetThermalSettings(std::uint32_t monitor, std::int32_t* core,
+                                     std::int32_t* ambient, std::int32_t* upper)
 {
     return answer(true, monitor, core, ambient, upper);
 }
 
-qint32 latestThermalSettings(qint32* core, qint32* ambient, qint32* upper)
+std::int32_t latestThermalSettings(std::int32_t* core, std::int32_t* ambient, std::int32_t* upper)
 {
     return answer(false, 0, core, ambient, upper);
 }

@@ -3,6 +3,7 @@
 #include "source.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -16,11 +17,12 @@ namespace sampler {
 // It never waits for the GPU: readings are taken on a thread of their own,
 // and the query answers with the most recent completed one, starting the
 // next reading when none is in flight and the last one's pause is over.
-qint32 NvCplGetThermalSettings(quint32 monitor, qint32* core, qint32* ambient, qint32* upper);
+std::int32_t NvCplGetThermalSettings(std::uint32_t monitor, std::int32_t* core,
+                                     std::int32_t* ambient, std::int32_t* upper);
 
 // The most recent completed reading, as the query answers it, without
 // starting another.
-qint32 latestThermalSettings(qint32* core, qint32* ambient, qint32* upper);
+std::int32_t latestThermalSettings(std::int32_t* core, std::int32_t* ambient, std::int32_t* upper);
 
 // What the last answer carried, or why it carried no reading.
 const Outcome& lastOutcome();
@@ -35,8 +37,8 @@ inline constexpr std::chrono::milliseconds kAnswerDeadline{2000};
 // most a tenth of the wall time inside the GPU's driver.
 inline constexpr int kPauseFactor = 9;
 // The plausible range of a GPU's core temperature, in degrees Celsius.
-inline constexpr qint64 kLowestPlausible = -50;
-inline constexpr qint64 kHighestPlausible = 200;
+inline constexpr std::int64_t kLowestPlausible = -50;
+inline constexpr std::int64_t kHighestPlausible = 200;
 
 // Chooses the source the readings use from now on; the first reading picks
 // one itself when none was chosen. Forgets the last reading.

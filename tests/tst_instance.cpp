@@ -1,44 +1,39 @@
-#include "testsupport.h"
+#include "support/support.h"
 
 #include "app/instance.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
-
 #include <cerrno>
 #include <cstring>
+#include <future>
+#include <optional>
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using Role = app::SingleInstance::Role;
+namespace fs = std::filesystem;
 
 namespace {
 
 // A client that speaks raw bytes, as a stranger to the protocol would.
 class RawClient final {
 public:
-    explicit RawClient(const QString& path)
+    explicit RawClient(const std::string& path)
     {
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        const QByteArray p = QFile::encodeName(path);
-        std::memcpy(addr.sun_path, p.constData(), static_cast<size_t>(p.size()));
+        std::memcpy(addr.sun_path, path.data(), path.size());
         m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     }
     ~RawClient() { ::close(m_fd); }
-    Q_DISABLE_COPY_MOVE(RawClient)
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
 
     bool connected() const { return m_connected; }
-    void send(const QByteArray& bytes)
-    {
-        ::send(m_fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
-    }
+    void send(const std::string& bytes) { ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
     // True once the other end has closed the connection.
     bool closedByPeer()
     {
@@ -60,209 +55,184 @@ private:
 // on a thread of its own while this one serves the first.
 Role startSecond(app::SingleInstance& second)
 {
-    Role role = Role::First;
-    std::unique_ptr<QThread> thread(QThread::create([&] { role = second.start([] {}); }));
-    thread->start();
-    while (!thread->wait(QDeadlineTimer(10)))
-        QCoreApplication::processEvents();
-    return role;
+    auto role = std::async(std::launch::async, [&] { return second.start([] {}); });
+    support::waitUntil(
+        [&] { return role.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return role.get();
 }
 
-QString privateFolder(const QTemporaryDir& dir, const QString& name)
+std::string privateFolder(const support::TempDir& dir, const std::string& name)
 {
-    const QString path = dir.filePath(name);
-    QDir().mkpath(path);
-    ::chmod(QFile::encodeName(path).constData(), 0700);
-    return path;
+    const fs::path path = dir.path() / name;
+    fs::create_directories(path);
+    ::chmod(path.c_str(), 0700);
+    return path.string();
 }
 
-} // namespace
-
-class InstanceTest final : public QObject {
-    Q_OBJECT
-
-private Q_SLOTS:
-    void init() { m_env = {qgetenv("XDG_RUNTIME_DIR"), qgetenv("TMPDIR"), qgetenv("DISPLAY")}; }
-
-    void cleanup()
+class Instance : public testing::Test {
+protected:
+    void SetUp() override
     {
-        qputenv("XDG_RUNTIME_DIR", m_env[0]);
-        qputenv("TMPDIR", m_env[1]);
-        qputenv("DISPLAY", m_env[2]);
+        for (const char* name : kNames)
+            m_env.emplace_back(std::getenv(name) ? std::optional<std::string>(std::getenv(name))
+                                                 : std::nullopt);
+    }
+    void TearDown() override
+    {
+        for (std::size_t i = 0; i < m_env.size(); ++i) {
+            if (m_env[i])
+                ::setenv(kNames[i], m_env[i]->c_str(), 1);
+            else
+                ::unsetenv(kNames[i]);
+        }
     }
 
-    void aSecondStartReachesTheFirst_data()
-    {
-        QTest::addColumn<QString>("setup");
-        QTest::newRow("a plain second start") << "plain";
-        QTest::newRow("four idle connections keep the channel busy") << "busy";
-        QTest::newRow("the display written :0 by one and unix:0.0 by the other") << "display";
-        QTest::newRow("a folder path longer than a socket address holds") << "long";
-        QTest::newRow("a read-only runtime folder: both fall back to the same one") << "readonly";
-    }
+private:
+    static constexpr const char* kNames[] = {"XDG_RUNTIME_DIR", "TMPDIR", "DISPLAY"};
+    std::vector<std::optional<std::string>> m_env;
+};
 
-    void aSecondStartReachesTheFirst()
-    {
-        QFETCH(QString, setup);
-        QTemporaryDir dir;
-        QString folder = privateFolder(dir, QStringLiteral("run"));
-        QString firstDisplay = QStringLiteral(":0");
-        QString secondDisplay = firstDisplay;
+TEST_F(Instance, aSecondStartReachesTheFirst)
+{
+    for (const std::string setup : {"plain", "busy", "display", "long", "readonly"}) {
+        SCOPED_TRACE(setup);
+        support::TempDir dir;
+        std::string folder = privateFolder(dir, "run");
+        std::string secondDisplay = ":0";
         if (setup == "display") {
-            secondDisplay = QStringLiteral("unix:0.0");
+            secondDisplay = "unix:0.0";
         } else if (setup == "long") {
-            folder = privateFolder(dir, QStringLiteral("run/") + QString(120, QLatin1Char('d')));
+            // Longer than a socket address holds.
+            folder = privateFolder(dir, "run/" + std::string(120, 'd'));
         } else if (setup == "readonly") {
-            ::chmod(QFile::encodeName(folder).constData(), 0500);
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
-            qputenv("TMPDIR", QFile::encodeName(dir.path()));
+            // A read-only runtime folder: both fall back to the same one.
+            ::chmod(folder.c_str(), 0500);
+            ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+            ::setenv("TMPDIR", dir.path().c_str(), 1);
             folder = app::SingleInstance::privateFolder();
-            QVERIFY(folder.startsWith(dir.path() + QStringLiteral("/kelvane-")));
+            EXPECT_TRUE(folder.starts_with(dir.path().string() + "/kelvane-")) << folder;
         }
 
-        app::SingleInstance first(folder, firstDisplay);
+        app::SingleInstance first(folder, ":0");
         int requests = 0;
-        QCOMPARE(first.start([&requests] { ++requests; }), Role::First);
-        QVERIFY2(first.problem().isEmpty(), qPrintable(first.problem()));
+        ASSERT_EQ(first.start([&requests] { ++requests; }), Role::First);
+        EXPECT_EQ(first.problem(), "");
         std::vector<std::unique_ptr<RawClient>> idle;
         if (setup == "busy") {
+            // Four idle connections keep the channel busy.
             for (int i = 0; i < 4; ++i)
                 idle.push_back(std::make_unique<RawClient>(first.socketPath()));
-            QTest::qWait(50);
+            tk::processEvents(50);
         }
 
         app::SingleInstance second(folder, secondDisplay);
-        QCOMPARE(startSecond(second), Role::Forwarded);
-        QCOMPARE(requests, 1);
+        EXPECT_EQ(startSecond(second), Role::Forwarded);
+        EXPECT_EQ(requests, 1);
 
         if (setup == "plain") {
             // Only this user may connect: group and others get no access.
             struct stat st {};
-            QCOMPARE(::stat(QFile::encodeName(first.socketPath()).constData(), &st), 0);
-            QVERIFY(S_ISSOCK(st.st_mode));
-            QCOMPARE(st.st_mode & 077, 0u);
+            ASSERT_EQ(::stat(first.socketPath().c_str(), &st), 0);
+            EXPECT_TRUE(S_ISSOCK(st.st_mode));
+            EXPECT_EQ(st.st_mode & 077, 0u);
         }
+        ::chmod(dir.path().c_str(), 0700);
+        ::chmod((dir.path() / "run").c_str(), 0700);
     }
+}
 
-    void aDirectoryAtTheSocketPathIsReportedNotIgnored()
+TEST_F(Instance, aDirectoryAtTheSocketPathIsReportedNotIgnored)
+{
+    support::TempDir dir;
+    const std::string folder = privateFolder(dir, "run");
+    app::SingleInstance first(folder, ":0");
+    fs::create_directories(first.socketPath());
+    EXPECT_EQ(first.start([] {}), Role::First);
+    EXPECT_NE(first.problem().find("not a socket"), std::string::npos) << first.problem();
+
+    app::SingleInstance second(folder, ":0");
+    EXPECT_EQ(startSecond(second), Role::AlreadyRunning);
+    EXPECT_NE(second.problem(), "");
+}
+
+TEST_F(Instance, withoutAPrivateFolderNothingIsCreatedAnywhere)
+{
+    support::TempDir dir;
+    // Another user could have made the fallback folder, open to all.
+    const fs::path shared = dir.path() / ("kelvane-" + std::to_string(::getuid()));
+    fs::create_directories(shared);
+    ::chmod(shared.c_str(), 0777);
+    ::setenv("XDG_RUNTIME_DIR", "", 1);
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    EXPECT_EQ(app::SingleInstance::privateFolder(), "");
+
+    support::TempDir working;
+    const fs::path before = fs::current_path();
+    fs::current_path(working.path());
+    app::SingleInstance alone;
+    const Role role = alone.start([] {});
+    fs::current_path(before);
+    EXPECT_EQ(role, Role::Alone);
+    EXPECT_NE(alone.problem(), "");
+    EXPECT_TRUE(fs::is_empty(working.path()));
+    EXPECT_TRUE(fs::is_empty(shared));
+}
+
+TEST_F(Instance, theLeftoversOfAnEndedInstanceDoNotStopTheNext)
+{
+    support::TempDir dir;
+    const std::string folder = privateFolder(dir, "run");
     {
-        QTemporaryDir dir;
-        const QString folder = privateFolder(dir, QStringLiteral("run"));
-        app::SingleInstance first(folder, QStringLiteral(":0"));
-        QVERIFY(QDir().mkpath(first.socketPath()));
-        QCOMPARE(first.start([] {}), Role::First);
-        QVERIFY2(first.problem().contains(QStringLiteral("not a socket")),
-                 qPrintable(first.problem()));
-
-        app::SingleInstance second(folder, QStringLiteral(":0"));
-        QCOMPARE(startSecond(second), Role::AlreadyRunning);
-        QVERIFY(!second.problem().isEmpty());
+        app::SingleInstance ended(folder, ":0");
+        ASSERT_EQ(ended.start([] {}), Role::First);
     }
+    EXPECT_TRUE(fs::is_empty(folder));
 
-    void withoutAPrivateFolderNothingIsCreatedAnywhere()
-    {
-        QTemporaryDir dir;
-        // Another user could have made the fallback folder, open to all.
-        const QString shared = dir.filePath(QStringLiteral("kelvane-%1").arg(::getuid()));
-        QVERIFY(QDir().mkpath(shared));
-        ::chmod(QFile::encodeName(shared).constData(), 0777);
-        qputenv("XDG_RUNTIME_DIR", "");
-        qputenv("TMPDIR", QFile::encodeName(dir.path()));
-        QCOMPARE(app::SingleInstance::privateFolder(), QString());
+    // A crash leaves both behind: a lock file nobody holds and a socket
+    // nobody listens on.
+    app::SingleInstance next(folder, ":0");
+    dir.write("run/kelvane-_0.lock", "");
+    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = next.socketPath();
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(stale);
 
-        QTemporaryDir working;
-        const QString before = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(working.path()));
-        app::SingleInstance alone;
-        const Role role = alone.start([] {});
-        const QStringList created = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-        QDir::setCurrent(before);
-        QCOMPARE(role, Role::Alone);
-        QVERIFY(!alone.problem().isEmpty());
-        QCOMPARE(created, QStringList());
-        QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-    }
+    EXPECT_EQ(next.start([] {}), Role::First);
+    EXPECT_EQ(next.problem(), "");
+}
 
-    void theLeftoversOfAnEndedInstanceDoNotStopTheNext()
-    {
-        QTemporaryDir dir;
-        const QString folder = privateFolder(dir, QStringLiteral("run"));
-        {
-            app::SingleInstance ended(folder, QStringLiteral(":0"));
-            QCOMPARE(ended.start([] {}), Role::First);
-        }
-        QVERIFY(!QFile::exists(folder + QStringLiteral("/kelvane-_0.lock")));
-        QVERIFY(!QFile::exists(folder + QStringLiteral("/kelvane-_0.socket")));
+TEST_F(Instance, displayNamesAreNormalised)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {":0", ":0"},
+        {":0.1", ":0"},             // a screen number
+        {"unix:1.0", ":1"},         // the unix prefix
+        {"host:10.0", "host:10"},   // a remote host keeps its name
+        {"wayland-0", "wayland-0"}, // a Wayland socket
+    };
+    for (const auto& [given, normalised] : rows)
+        EXPECT_EQ(app::SingleInstance::normaliseDisplay(given), normalised) << given;
+}
 
-        // A crash leaves both behind: a lock file nobody holds and a socket
-        // nobody listens on.
-        app::SingleInstance probe(folder, QStringLiteral(":0"));
-        QFile lock(probe.lockPath());
-        QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.close();
-        const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        const QByteArray path = QFile::encodeName(probe.socketPath());
-        std::memcpy(addr.sun_path, path.constData(), static_cast<size_t>(path.size()));
-        QCOMPARE(::bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        ::close(stale);
-
-        app::SingleInstance next(folder, QStringLiteral(":0"));
-        QCOMPARE(next.start([] {}), Role::First);
-        QVERIFY2(next.problem().isEmpty(), qPrintable(next.problem()));
-    }
-
-    void displayNamesAreNormalised_data()
-    {
-        QTest::addColumn<QString>("given");
-        QTest::addColumn<QString>("normalised");
-        QTest::newRow("display only") << ":0"
-                                      << ":0";
-        QTest::newRow("with a screen number") << ":0.1"
-                                              << ":0";
-        QTest::newRow("the unix prefix") << "unix:1.0"
-                                         << ":1";
-        QTest::newRow("a remote host keeps its name") << "host:10.0"
-                                                      << "host:10";
-        QTest::newRow("a Wayland socket") << "wayland-0"
-                                          << "wayland-0";
-    }
-
-    void displayNamesAreNormalised()
-    {
-        QFETCH(QString, given);
-        QFETCH(QString, normalised);
-        QCOMPARE(app::SingleInstance::normaliseDisplay(given), normalised);
-    }
-
-    void anythingButTheOneRequestIsRefused_data()
-    {
-        QTest::addColumn<QByteArray>("request");
-        QTest::newRow("another word") << QByteArray("quit\n");
-        QTest::newRow("the request with more after it") << QByteArray("show\nshow\n");
-        QTest::newRow("a long stream of bytes") << QByteArray(4096, 'x');
-        QTest::newRow("half a request, then nothing") << QByteArray("sh");
-    }
-
-    void anythingButTheOneRequestIsRefused()
-    {
-        QFETCH(QByteArray, request);
-        QTemporaryDir dir;
-        app::SingleInstance first(privateFolder(dir, QStringLiteral("run")), QStringLiteral(":0"));
+TEST_F(Instance, anythingButTheOneRequestIsRefused)
+{
+    for (const std::string request : {std::string("quit\n"), std::string("show\nshow\n"),
+                                      std::string(4096, 'x'), std::string("sh")}) {
+        SCOPED_TRACE(request.substr(0, 12));
+        support::TempDir dir;
+        app::SingleInstance first(privateFolder(dir, "run"), ":0");
         int requests = 0;
-        QCOMPARE(first.start([&requests] { ++requests; }), Role::First);
+        ASSERT_EQ(first.start([&requests] { ++requests; }), Role::First);
         RawClient client(first.socketPath());
-        QVERIFY(client.connected());
+        ASSERT_TRUE(client.connected());
         client.send(request);
-        QTRY_VERIFY(client.closedByPeer());
-        QCOMPARE(requests, 0);
-        QVERIFY(!client.answered());
+        EXPECT_TRUE(support::waitUntil([&] { return client.closedByPeer(); }));
+        EXPECT_EQ(requests, 0);
+        EXPECT_FALSE(client.answered());
     }
+}
 
-private:
-    QList<QByteArray> m_env;
-};
-
-QTEST_MAIN(InstanceTest)
-#include "tst_instance.moc"
+} // namespace

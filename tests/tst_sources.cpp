@@ -1,437 +1,362 @@
-#include "testsupport.h"
+#include "support/support.h"
 
 #include "app/module1.h"
 #include "popup/form1.h"
 #include "sampler/hwmon.h"
 #include "sampler/nvml.h"
 #include "sampler/select.h"
-#include "sampler/thermal.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
-
+#include <fstream>
+#include <future>
 #include <limits>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using sampler::Cause;
-using testsupport::FakeNvml;
-using testsupport::ManualClock;
+using support::FakeNvml;
 
 namespace {
+
+const std::string kNvml = "libnvidia-ml.so.1";
 
 // A sysfs tree of the test's own: PCI devices with their DRM cards, drivers,
 // power state and hwmon sensors.
 class FakeSysfs final {
 public:
-    FakeSysfs() { QVERIFY(m_dir.isValid()); }
-
-    QString root() const { return m_dir.path(); }
-    sampler::Sysfs sysfs() const { return sampler::Sysfs(root()); }
-
-    QString device(const QString& pci) const
+    sampler::Sysfs sysfs() const { return sampler::Sysfs(m_dir.path().string()); }
+    std::string device(const std::string& pci) const { return "sys/devices/pci0000:00/" + pci; }
+    std::string absolute(const std::string& relative) const
     {
-        return m_dir.filePath(QStringLiteral("sys/devices/pci0000:00/") + pci);
+        return (m_dir.path() / relative).string();
     }
 
-    void addCard(const QString& card, const QString& pci, quint32 vendor, const QString& driver,
-                 const QString& power = QStringLiteral("active"),
-                 const QString& control = QStringLiteral("auto"))
+    void addCard(const std::string& card, const std::string& pci, const std::string& vendor,
+                 const std::string& driver, const std::string& power = "active")
     {
-        const QString dev = device(pci);
-        QDir().mkpath(dev + QStringLiteral("/power"));
-        write(dev + QStringLiteral("/vendor"),
-              QStringLiteral("0x%1\n").arg(vendor, 4, 16, QLatin1Char('0')));
-        const QString drivers = m_dir.filePath(QStringLiteral("sys/bus/pci/drivers/") + driver);
-        QDir().mkpath(drivers);
-        QFile::link(drivers, dev + QStringLiteral("/driver"));
-        setPower(pci, power, control);
-        const QString drm = m_dir.filePath(QStringLiteral("sys/class/drm/") + card);
-        QDir().mkpath(drm);
-        QFile::link(dev, drm + QStringLiteral("/device"));
+        m_dir.write(device(pci) + "/vendor", vendor + "\n");
+        std::filesystem::create_directories(m_dir.path() / "sys/bus/pci/drivers" / driver);
+        m_dir.link(absolute("sys/bus/pci/drivers/" + driver), device(pci) + "/driver");
+        setPower(pci, power);
+        m_dir.link(absolute(device(pci)), "sys/class/drm/" + card + "/device");
     }
 
-    void setPower(const QString& pci, const QString& status,
-                  const QString& control = QStringLiteral("auto"))
+    void setPower(const std::string& pci, const std::string& status,
+                  const std::string& control = "auto")
     {
-        write(device(pci) + QStringLiteral("/power/runtime_status"), status + QLatin1Char('\n'));
-        write(device(pci) + QStringLiteral("/power/control"), control + QLatin1Char('\n'));
+        m_dir.write(device(pci) + "/power/runtime_status", status + "\n");
+        m_dir.write(device(pci) + "/power/control", control + "\n");
     }
 
-    // Adds tempN_input (and _label, _crit where given) to a hwmon folder.
-    QString addSensor(const QString& pci, const QString& hwmon, int n, const QString& input,
-                      const QString& label = {}, const QString& crit = {})
+    // Adds tempN_input (and _label, _crit where given); returns its path.
+    std::string addSensor(const std::string& pci, const std::string& hwmon, int n,
+                          const std::string& input, const std::string& label = {},
+                          const std::string& crit = {})
     {
-        const QString dir = device(pci) + QStringLiteral("/hwmon/") + hwmon;
-        QDir().mkpath(dir);
-        const QString base = dir + QStringLiteral("/temp%1").arg(n);
-        write(base + QStringLiteral("_input"), input);
-        if (!label.isEmpty())
-            write(base + QStringLiteral("_label"), label + QLatin1Char('\n'));
-        if (!crit.isEmpty())
-            write(base + QStringLiteral("_crit"), crit);
-        return base + QStringLiteral("_input");
+        const std::string base = device(pci) + "/hwmon/" + hwmon + "/temp" + std::to_string(n);
+        m_dir.write(base + "_input", input);
+        if (!label.empty())
+            m_dir.write(base + "_label", label + "\n");
+        if (!crit.empty())
+            m_dir.write(base + "_crit", crit);
+        return absolute(base + "_input");
     }
 
-    static void write(const QString& path, const QString& content)
+    void write(const std::string& absolutePath, const std::string& content) const
     {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(content.toLatin1());
+        std::ofstream(absolutePath, std::ios::binary | std::ios::trunc) << content;
     }
 
 private:
-    QTemporaryDir m_dir;
+    support::TempDir m_dir;
 };
 
-// In a table of file contents: the file gives no reading.
 constexpr int kUnreadable = 1 << 30;
+const std::string kAmd = "0000:03:00.0";
 
-sampler::Outcome readOnce(sampler::Source& source, sampler::Reading& reading)
-{
-    return source.read(0, reading);
-}
-
-} // namespace
-
-class SourcesTest final : public QObject {
-    Q_OBJECT
-
-private Q_SLOTS:
-    void initTestCase()
-    {
-        tk::init();
-        testsupport::failOnFatalReport();
-        ManualClock::install();
-    }
-
-    void init() { m_fake.reset(); }
-    void cleanup() { tk::releaseInstances(); }
-
-    void millidegreesRoundHalfAwayFromZero_data()
-    {
-        QTest::addColumn<qint64>("milli");
-        QTest::addColumn<int>("degrees");
-        QTest::newRow("a half rounds up") << qint64(45500) << 46;
-        QTest::newRow("just under a half rounds down") << qint64(45499) << 45;
-        QTest::newRow("zero") << qint64(0) << 0;
-        QTest::newRow("a negative half rounds down") << qint64(-500) << -1;
-        QTest::newRow("just under a negative half rounds up") << qint64(-499) << 0;
-        QTest::newRow("the largest value stays in range")
-            << std::numeric_limits<qint64>::max() << std::numeric_limits<qint32>::max();
-    }
-
-    void millidegreesRoundHalfAwayFromZero()
-    {
-        QFETCH(qint64, milli);
-        QFETCH(int, degrees);
-        QCOMPARE(sampler::roundMillidegrees(milli), degrees);
-    }
-
-    void theRightSourceWinsAndReads_data()
-    {
-        QTest::addColumn<QString>("machine");
-        QTest::addColumn<int>("core");
-        QTest::addColumn<int>("upper");
-        QTest::addColumn<QString>("tooltip");
-        QTest::newRow("an AMD card reads its edge sensor")
-            << "amd" << 46 << 100 << "AMD GPU 0000:03:00.0 via hwmon (edge)";
-        QTest::newRow("an AMD APU without a critical limit")
-            << "apu" << 38 << 0 << "AMD GPU 0000:05:00.0 via hwmon (edge)";
-        QTest::newRow("nouveau reads temp1")
-            << "nouveau" << 51 << 95 << "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)";
-        QTest::newRow("Intel xe reads its package sensor")
-            << "xe" << 40 << 0 << "Intel GPU 0000:00:02.0 via hwmon (pkg)";
-        QTest::newRow("an Intel card without a sensor gives way to the next card")
-            << "i915+amd" << 46 << 100 << "AMD GPU 0000:03:00.0 via hwmon (edge)";
-        QTest::newRow("two cards: the first in PCI order, not in card order")
-            << "two-amd" << 33 << 100 << "AMD GPU 0000:03:00.0 via hwmon (edge)";
-        QTest::newRow("NVIDIA on the vendor driver goes through NVML")
-            << "nvidia" << 57 << 90 << "Stand-in GPU via NVML";
-    }
-
-    void theRightSourceWinsAndReads()
-    {
-        QFETCH(QString, machine);
-        QFETCH(int, core);
-        QFETCH(int, upper);
-        QFETCH(QString, tooltip);
-        FakeSysfs tree;
-        const QString amd = QStringLiteral("0000:03:00.0");
-        if (machine == "amd" || machine == "i915+amd" || machine == "two-amd") {
-            tree.addCard("card1", amd, 0x1002, "amdgpu");
-            tree.addSensor(amd, "hwmon4", 1, "45500\n", "edge", "100000\n");
-            tree.addSensor(amd, "hwmon4", 2, "61000\n", "junction", "110000\n");
-            if (machine == "two-amd") {
-                FakeSysfs::write(tree.device(amd) + "/hwmon/hwmon4/temp1_input", "33000\n");
-                tree.addCard("card0", "0000:0a:00.0", 0x1002, "amdgpu");
-                tree.addSensor("0000:0a:00.0", "hwmon2", 1, "70000\n", "edge", "100000\n");
-            }
-            if (machine == "i915+amd")
-                tree.addCard("card0", "0000:00:02.0", 0x8086, "i915");
-        } else if (machine == "apu") {
-            tree.addCard("card0", "0000:05:00.0", 0x1002, "amdgpu");
-            tree.addSensor("0000:05:00.0", "hwmon1", 1, "38000", "edge");
-        } else if (machine == "nouveau") {
-            tree.addCard("card0", "0000:01:00.0", 0x10de, "nouveau");
-            tree.addSensor("0000:01:00.0", "hwmon0", 1, "51200\n", {}, "95000\n");
-        } else if (machine == "xe") {
-            tree.addCard("card0", "0000:00:02.0", 0x8086, "xe");
-            tree.addSensor("0000:00:02.0", "hwmon3", 2, "40400\n", "pkg");
-            tree.addSensor("0000:00:02.0", "hwmon3", 3, "52000\n", "vram");
-        } else if (machine == "nvidia") {
-            tree.addCard("card0", "0000:01:00.0", 0x10de, "nvidia");
-            m_fake.script({57});
-        }
-        auto source = sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1"));
-        sampler::Reading r;
-        const sampler::Outcome outcome = readOnce(*source, r);
-        QVERIFY2(outcome.ok(), qPrintable(outcome.detail));
-        QCOMPARE(r.core, core);
-        QCOMPARE(r.upper, upper);
-        QVERIFY2(outcome.detail.contains(tooltip), qPrintable(outcome.detail));
-        if (machine == "nvidia")
-            QCOMPARE(QByteArray(fakenvml_last_bus_id_ptr()), QByteArray("0000:01:00.0"));
-    }
-
-    void cardsThatCannotBeReadSayWhy_data()
-    {
-        QTest::addColumn<quint32>("vendor");
-        QTest::addColumn<QString>("driver");
-        QTest::addColumn<QString>("why");
-        QTest::newRow("an Intel card without a sensor") << 0x8086u << "i915"
-                                                        << "";
-        QTest::newRow("an NVIDIA card without its library")
-            << 0x10deu << "nvidia"
-            << "libnvidia-ml-absent.so.1 was not found";
-    }
-
-    void cardsThatCannotBeReadSayWhy()
-    {
-        QFETCH(quint32, vendor);
-        QFETCH(QString, driver);
-        QFETCH(QString, why);
-        FakeSysfs tree;
-        tree.addCard("card0", "0000:01:00.0", vendor, driver);
-        auto source =
-            sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml-absent.so.1"));
-        sampler::Reading r;
-        const sampler::Outcome outcome = readOnce(*source, r);
-        QCOMPARE(outcome.cause, Cause::NoDevice);
-        QVERIFY2(!outcome.detail.isEmpty() && outcome.detail.contains(why),
-                 qPrintable(outcome.detail));
-    }
-
-    void aSuspendedNvidiaGpuGetsNoCallAtAll()
-    {
-        FakeSysfs tree;
-        const QString pci = QStringLiteral("0000:01:00.0");
-        tree.addCard("card0", pci, 0x10de, "nvidia", "suspended");
-        m_fake.script({60, 61});
-        auto source = sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1"));
-        sampler::Reading r;
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(readOnce(*source, r).cause, Cause::Asleep);
-        fakenvml_counts c = m_fake.counts();
-        QCOMPARE(c.init, 0);
-        QCOMPARE(c.handle, 0);
-        QCOMPARE(c.temperature + c.temperatureV, 0);
-
-        // Awake and managed by the kernel: NVML is let go after every read.
-        tree.setPower(pci, QStringLiteral("active"), QStringLiteral("auto"));
-        QVERIFY(readOnce(*source, r).ok());
-        QCOMPARE(r.core, 60);
-        QVERIFY(readOnce(*source, r).ok());
-        QCOMPARE(r.core, 61);
-        c = m_fake.counts();
-        QCOMPARE(c.init, 2);
-        QCOMPARE(c.shutdown, 2);
-
-        // Kept on by the user: NVML stays open between reads.
-        tree.setPower(pci, QStringLiteral("active"), QStringLiteral("on"));
-        QVERIFY(readOnce(*source, r).ok());
-        QVERIFY(readOnce(*source, r).ok());
-        c = m_fake.counts();
-        QCOMPARE(c.init, 3);
-        QCOMPARE(c.shutdown, 2);
-
-        // Going to sleep releases it too.
-        tree.setPower(pci, QStringLiteral("suspended"), QStringLiteral("on"));
-        QCOMPARE(readOnce(*source, r).cause, Cause::Asleep);
-        QCOMPARE(m_fake.counts().shutdown, 3);
-    }
-
-    void aSuspendedCardsTemperatureFileIsNeverRead()
-    {
-        FakeSysfs tree;
-        const QString pci = QStringLiteral("0000:03:00.0");
-        tree.addCard("card0", pci, 0x1002, "amdgpu", "suspended");
-        const QString input = tree.addSensor(pci, "hwmon4", 1, "45000\n", "edge", "100000\n");
-        sampler::Sysfs sysfs = tree.sysfs();
-        QStringList reads;
-        sysfs.setReadObserver([&reads](const QString& path) { reads << path; });
-        auto source = sampler::chooseSource(sysfs, QStringLiteral("libnvidia-ml.so.1"));
-        sampler::Reading r;
-        QCOMPARE(readOnce(*source, r).cause, Cause::Asleep);
-        QCOMPARE(readOnce(*source, r).cause, Cause::Asleep);
-        QVERIFY(!reads.contains(QFileInfo(input).canonicalFilePath()));
-        QVERIFY(!reads.contains(input));
-        QVERIFY(std::none_of(reads.cbegin(), reads.cend(),
-                             [](const QString& p) { return p.endsWith("temp1_input"); }));
-
-        tree.setPower(pci, QStringLiteral("active"));
-        QVERIFY(readOnce(*source, r).ok());
-        QCOMPARE(r.core, 45);
-    }
-
-    void sensorFilesHoldPlainDecimals_data()
-    {
-        QTest::addColumn<QString>("content");
-        QTest::addColumn<int>("degrees");
-        QTest::newRow("below zero keeps its sign") << "-5000\n" << -5;
-        QTest::newRow("an explicit plus") << "+41000\n" << 41;
-        QTest::newRow("no newline") << "38000" << 38;
-        QTest::newRow("an empty file") << "" << kUnreadable;
-        QTest::newRow("only a newline") << "\n" << kUnreadable;
-        QTest::newRow("words") << "hot\n" << kUnreadable;
-        QTest::newRow("a number with junk after it") << "45000abc\n" << kUnreadable;
-        QTest::newRow("an overlong value") << QString(200, QLatin1Char('9')) << kUnreadable;
-        QTest::newRow("an absurd temperature") << "999999999999\n" << kUnreadable;
-        QTest::newRow("a leading zero, which is not octal") << "045000\n" << kUnreadable;
-        QTest::newRow("hexadecimal") << "0xafc8\n" << kUnreadable;
-        QTest::newRow("blanks around the number") << " 45000 \n" << kUnreadable;
-    }
-
-    void sensorFilesHoldPlainDecimals()
-    {
-        QFETCH(QString, content);
-        QFETCH(int, degrees);
-        FakeSysfs tree;
-        const QString pci = QStringLiteral("0000:03:00.0");
-        tree.addCard("card0", pci, 0x1002, "amdgpu");
-        const QString input = tree.addSensor(pci, "hwmon4", 1, "45000\n", "edge");
-        auto source = sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1"));
-        FakeSysfs::write(input, content);
-        sampler::Reading r{-7, -7};
-        const sampler::Outcome outcome = readOnce(*source, r);
-        if (degrees == kUnreadable) {
-            QCOMPARE(outcome.cause, Cause::Unreadable);
-            QCOMPARE(r.core, -7);
-            // A good value afterwards is read again.
-            FakeSysfs::write(input, QStringLiteral("47000\n"));
-            QVERIFY(readOnce(*source, r).ok());
-            QCOMPARE(r.core, 47);
-        } else {
-            QVERIFY2(outcome.ok(), qPrintable(outcome.detail));
-            QCOMPARE(r.core, degrees);
-        }
-    }
-
-    void aFifoWhereTheSensorShouldBeNeverBlocks()
-    {
-        FakeSysfs tree;
-        const QString pci = QStringLiteral("0000:03:00.0");
-        tree.addCard("card0", pci, 0x1002, "amdgpu");
-        const QString input = tree.addSensor(pci, "hwmon4", 1, "45000\n", "edge");
-        auto source = sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1"));
-        QVERIFY(QFile::remove(input));
-        QCOMPARE(::mkfifo(QFile::encodeName(input).constData(), 0600), 0);
-
-        // Read on a thread of its own: a read that blocks on the FIFO fails
-        // the test instead of hanging it, and is set free by a writer.
-        sampler::Outcome outcome;
-        std::unique_ptr<QThread> reader(QThread::create([&] {
-            sampler::Reading r;
-            outcome = readOnce(*source, r);
-        }));
-        reader->start();
-        const bool finished = reader->wait(QDeadlineTimer(5000));
-        if (!finished) {
-            QFile writer(input);
-            if (writer.open(QIODevice::WriteOnly))
-                writer.write("0\n");
-            reader->wait();
-        }
-        QVERIFY2(finished, "reading a FIFO blocked");
-        QCOMPARE(outcome.cause, Cause::Unreadable);
-    }
-
-    void aVanishedCardIsReadAgainWhenItComesBack()
-    {
-        FakeSysfs tree;
-        const QString pci = QStringLiteral("0000:03:00.0");
-        tree.addCard("card0", pci, 0x1002, "amdgpu");
-        tree.addSensor(pci, "hwmon4", 1, "45000\n", "edge");
-        auto source = sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1"));
-        sampler::Reading r;
-        QVERIFY(readOnce(*source, r).ok());
-
-        QVERIFY(QDir(tree.device(pci) + "/hwmon").removeRecursively());
-        QCOMPARE(readOnce(*source, r).cause, Cause::Unreadable);
-        QCOMPARE(readOnce(*source, r).cause, Cause::NoDevice);
-
-        // Back after a reset, under a new hwmon number.
-        tree.addSensor(pci, "hwmon9", 1, "52000\n", "edge");
-        QVERIFY(readOnce(*source, r).ok());
-        QCOMPARE(r.core, 52);
-    }
-
-    void nvmlErrorsGiveNoNumberAndALostGpuIsReadAgain_data()
-    {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<int>("lookups");
-        QTest::newRow("not supported: the handle is kept") << 3 << 1;
-        QTest::newRow("no permission: the handle is kept") << 4 << 1;
-        QTest::newRow("GPU is lost: looked up again") << 15 << 2;
-    }
-
-    void nvmlErrorsGiveNoNumberAndALostGpuIsReadAgain()
-    {
-        QFETCH(int, error);
-        QFETCH(int, lookups);
-        m_fake.script({50, 0, 52}, {0, error, 0});
-        sampler::NvmlSource source(QStringLiteral("libnvidia-ml.so.1"));
-        sampler::Reading r;
-        QVERIFY(source.read(0, r).ok());
-        const sampler::Outcome failed = source.read(0, r);
-        QCOMPARE(failed.cause, Cause::QueryFailed);
-        QCOMPARE(r.core, 50);
-        QVERIFY(source.read(0, r).ok());
-        QCOMPARE(r.core, 52);
-        QCOMPARE(m_fake.counts().handle, lookups);
-    }
-
-    void anAsleepGpuShowsNoNumberAndKeepsThePeak()
-    {
-        FakeSysfs tree;
-        const QString pci = QStringLiteral("0000:01:00.0");
-        tree.addCard("card0", pci, 0x10de, "nvidia");
-        m_fake.script({64});
-        sampler::useSource(
-            sampler::chooseSource(tree.sysfs(), QStringLiteral("libnvidia-ml.so.1")));
-        Form1->load();
-        testsupport::sampleOnce(Form1->Timer1.get());
-        QCOMPARE(Form1->piquegputemp->caption(), QStringLiteral("64°c"));
-        tree.setPower(pci, QStringLiteral("suspended"));
-        testsupport::sampleOnce(Form1->Timer1.get());
-        QCOMPARE(Form1->gputemp->caption(), QStringLiteral("--°c"));
-        QVERIFY(Form1->gputemp->toolTip().contains(QStringLiteral("asleep")));
-        QCOMPARE(Form1->piquegputemp->caption(), QStringLiteral("64°c"));
-        QCOMPARE(Module1::peakText, QStringLiteral("64"));
-    }
-
-private:
-    static const char* fakenvml_last_bus_id_ptr()
-    {
-        static QLibrary lib(QStringLiteral("libnvidia-ml.so.1"));
-        auto fn = reinterpret_cast<const char* (*)()>(lib.resolve("fakenvml_last_bus_id"));
-        return fn ? fn() : "";
-    }
+class Sources : public testing::Test {
+protected:
+    void SetUp() override { m_fake.reset(); }
+    void TearDown() override { tk::releaseInstances(); }
 
     FakeNvml m_fake;
 };
 
-QTEST_MAIN(SourcesTest)
-#include "tst_sources.moc"
+TEST_F(Sources, millidegreesRoundHalvesAwayFromZero)
+{
+    const struct {
+        const char* row;
+        std::int64_t milli;
+        std::int32_t degrees;
+    } rows[] = {
+        {"a half rounds up", 45500, 46},
+        {"just under a half rounds down", 45499, 45},
+        {"a negative half rounds down", -500, -1},
+        {"just under a negative half rounds up", -499, 0},
+        {"the largest value stays in range", std::numeric_limits<std::int64_t>::max(),
+         std::numeric_limits<std::int32_t>::max()},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(sampler::roundMillidegrees(r.milli), r.degrees) << r.row;
+}
+
+TEST_F(Sources, theRightSourceWinsAndReads)
+{
+    const struct {
+        const char* row;
+        std::function<void(FakeSysfs&, FakeNvml&)> machine;
+        std::int64_t core;
+        std::int32_t upper;
+        std::string tooltip;
+    } rows[] = {
+        {"an AMD card reads its edge sensor, not its hotter junction",
+         [](FakeSysfs& t, FakeNvml&) {
+             t.addCard("card1", kAmd, "0x1002", "amdgpu");
+             t.addSensor(kAmd, "hwmon4", 1, "45500\n", "edge", "100000\n");
+             t.addSensor(kAmd, "hwmon4", 2, "61000\n", "junction", "110000\n");
+         },
+         46, 100, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+        {"nouveau reads its unlabelled temp1",
+         [](FakeSysfs& t, FakeNvml&) {
+             t.addCard("card0", "0000:01:00.0", "0x10de", "nouveau");
+             t.addSensor("0000:01:00.0", "hwmon0", 1, "51200\n", {}, "95000\n");
+         },
+         51, 95, "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)"},
+        {"Intel xe reads its package sensor",
+         [](FakeSysfs& t, FakeNvml&) {
+             t.addCard("card0", "0000:00:02.0", "0x8086", "xe");
+             t.addSensor("0000:00:02.0", "hwmon3", 2, "40400\n", "pkg");
+             t.addSensor("0000:00:02.0", "hwmon3", 3, "52000\n", "vram");
+         },
+         40, 0, "Intel GPU 0000:00:02.0 via hwmon (pkg)"},
+        {"an Intel card without a sensor gives way to the next card",
+         [](FakeSysfs& t, FakeNvml&) {
+             t.addCard("card0", "0000:00:02.0", "0x8086", "i915");
+             t.addCard("card1", kAmd, "0x1002", "amdgpu");
+             t.addSensor(kAmd, "hwmon4", 1, "46000\n", "edge", "100000\n");
+         },
+         46, 100, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+        {"two cards: the first in PCI order, not in card order",
+         [](FakeSysfs& t, FakeNvml&) {
+             t.addCard("card1", kAmd, "0x1002", "amdgpu");
+             t.addSensor(kAmd, "hwmon4", 1, "33000\n", "edge", "100000\n");
+             t.addCard("card0", "0000:0a:00.0", "0x1002", "amdgpu");
+             t.addSensor("0000:0a:00.0", "hwmon2", 1, "70000\n", "edge", "100000\n");
+         },
+         33, 100, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+        {"NVIDIA on the vendor driver goes through NVML",
+         [](FakeSysfs& t, FakeNvml& nvml) {
+             t.addCard("card0", "0000:01:00.0", "0x10de", "nvidia");
+             nvml.script({57});
+         },
+         57, 90, "Stand-in GPU via NVML"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        FakeSysfs tree;
+        r.machine(tree, m_fake);
+        auto source = sampler::chooseSource(tree.sysfs(), kNvml);
+        sampler::Reading reading;
+        const sampler::Outcome outcome = source->read(0, reading);
+        ASSERT_TRUE(outcome.ok()) << outcome.detail;
+        EXPECT_EQ(reading.core, r.core);
+        EXPECT_EQ(reading.upper, r.upper);
+        EXPECT_EQ(outcome.detail, r.tooltip);
+    }
+}
+
+TEST_F(Sources, cardsThatCannotBeReadSayWhy)
+{
+    for (const auto& [vendor, driver, why] :
+         {std::tuple{"0x8086", "i915", "No graphics card with a temperature sensor was found"},
+          std::tuple{"0x10de", "nvidia",
+                     "NVIDIA GPU 0000:01:00.0 can only be read through NVML, and "
+                     "libnvidia-ml-absent.so.1 was not found"}}) {
+        FakeSysfs tree;
+        tree.addCard("card0", "0000:01:00.0", vendor, driver);
+        auto source = sampler::chooseSource(tree.sysfs(), "libnvidia-ml-absent.so.1");
+        sampler::Reading reading;
+        const sampler::Outcome outcome = source->read(0, reading);
+        EXPECT_EQ(outcome.cause, Cause::NoDevice);
+        EXPECT_EQ(outcome.detail, why);
+    }
+}
+
+TEST_F(Sources, aSuspendedGpuIsNeverWokenAndItsLibraryIsLetGo)
+{
+    FakeSysfs tree;
+    const std::string pci = "0000:01:00.0";
+    tree.addCard("card0", pci, "0x10de", "nvidia", "suspended");
+    m_fake.script({60, 61});
+    auto source = sampler::chooseSource(tree.sysfs(), kNvml);
+    sampler::Reading r;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(source->read(0, r).cause, Cause::Asleep);
+    fakenvml_counts c = m_fake.counts();
+    EXPECT_EQ(c.init + c.handle + c.temperature + c.temperatureV, 0);
+
+    // Awake and managed by the kernel: NVML is let go after every read.
+    tree.setPower(pci, "active", "auto");
+    ASSERT_TRUE(source->read(0, r).ok());
+    ASSERT_TRUE(source->read(0, r).ok());
+    EXPECT_EQ(r.core, 61);
+    c = m_fake.counts();
+    EXPECT_EQ(c.init, 2);
+    EXPECT_EQ(c.shutdown, 2);
+
+    // Kept on by the user: NVML stays open between reads.
+    tree.setPower(pci, "active", "on");
+    ASSERT_TRUE(source->read(0, r).ok());
+    ASSERT_TRUE(source->read(0, r).ok());
+    EXPECT_EQ(m_fake.counts().init, 3);
+    EXPECT_EQ(m_fake.counts().shutdown, 2);
+
+    // Going to sleep releases it too.
+    tree.setPower(pci, "suspended", "on");
+    EXPECT_EQ(source->read(0, r).cause, Cause::Asleep);
+    EXPECT_EQ(m_fake.counts().shutdown, 3);
+}
+
+TEST_F(Sources, aSuspendedCardsTemperatureFileIsNeverRead)
+{
+    FakeSysfs tree;
+    tree.addCard("card0", kAmd, "0x1002", "amdgpu", "suspended");
+    tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge", "100000\n");
+    sampler::Sysfs sysfs = tree.sysfs();
+    std::vector<std::string> reads;
+    sysfs.setReadObserver([&reads](const std::string& path) { reads.push_back(path); });
+    auto source = sampler::chooseSource(sysfs, kNvml);
+    sampler::Reading r;
+    EXPECT_EQ(source->read(0, r).cause, Cause::Asleep);
+    EXPECT_EQ(source->read(0, r).cause, Cause::Asleep);
+    for (const std::string& path : reads)
+        EXPECT_FALSE(path.ends_with("temp1_input")) << path;
+
+    tree.setPower(kAmd, "active");
+    ASSERT_TRUE(source->read(0, r).ok());
+    EXPECT_EQ(r.core, 45);
+}
+
+TEST_F(Sources, sensorFilesHoldPlainDecimals)
+{
+    const struct {
+        const char* row;
+        std::string content;
+        int degrees;
+    } rows[] = {
+        {"below zero keeps its sign", "-5000\n", -5},
+        {"an explicit plus", "+41000\n", 41},
+        {"no newline", "38000", 38},
+        {"an empty file", "", kUnreadable},
+        {"words", "hot\n", kUnreadable},
+        {"a number with junk after it", "45000abc\n", kUnreadable},
+        {"an overlong value", std::string(200, '9'), kUnreadable},
+        {"an absurd temperature", "999999999999\n", kUnreadable},
+        {"a leading zero, which is not octal", "045000\n", kUnreadable},
+        {"hexadecimal", "0xafc8\n", kUnreadable},
+        {"blanks around the number", " 45000 \n", kUnreadable},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.row);
+        FakeSysfs tree;
+        tree.addCard("card0", kAmd, "0x1002", "amdgpu");
+        const std::string input = tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+        auto source = sampler::chooseSource(tree.sysfs(), kNvml);
+        tree.write(input, row.content);
+        sampler::Reading r{-7, -7};
+        const sampler::Outcome outcome = source->read(0, r);
+        if (row.degrees == kUnreadable) {
+            EXPECT_EQ(outcome.cause, Cause::Unreadable);
+            EXPECT_EQ(r.core, -7);
+            // A good value afterwards is read again.
+            tree.write(input, "47000\n");
+            ASSERT_TRUE(source->read(0, r).ok());
+            EXPECT_EQ(r.core, 47);
+        } else {
+            ASSERT_TRUE(outcome.ok()) << outcome.detail;
+            EXPECT_EQ(r.core, row.degrees);
+        }
+    }
+}
+
+TEST_F(Sources, aFifoWhereTheSensorShouldBeNeverBlocks)
+{
+    FakeSysfs tree;
+    tree.addCard("card0", kAmd, "0x1002", "amdgpu");
+    const std::string input = tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+    auto source = sampler::chooseSource(tree.sysfs(), kNvml);
+    std::filesystem::remove(input);
+    ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+
+    // Read on a thread of its own: a read that blocks on the FIFO fails the
+    // test instead of hanging it, and is set free by a writer.
+    auto reading = std::async(std::launch::async, [&] {
+        sampler::Reading r;
+        return source->read(0, r).cause;
+    });
+    const bool finished = reading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!finished) {
+        const int fd = ::open(input.c_str(), O_WRONLY);
+        [[maybe_unused]] auto n = ::write(fd, "0\n", 2);
+        ::close(fd);
+    }
+    ASSERT_TRUE(finished) << "reading a FIFO blocked";
+    EXPECT_EQ(reading.get(), Cause::Unreadable);
+}
+
+TEST_F(Sources, aVanishedCardIsReadAgainWhenItComesBack)
+{
+    FakeSysfs tree;
+    tree.addCard("card0", kAmd, "0x1002", "amdgpu");
+    tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+    auto source = sampler::chooseSource(tree.sysfs(), kNvml);
+    sampler::Reading r;
+    ASSERT_TRUE(source->read(0, r).ok());
+
+    std::filesystem::remove_all(tree.absolute(tree.device(kAmd) + "/hwmon"));
+    EXPECT_EQ(source->read(0, r).cause, Cause::Unreadable);
+    EXPECT_EQ(source->read(0, r).cause, Cause::NoDevice);
+
+    // Back after a reset, under a new hwmon number.
+    tree.addSensor(kAmd, "hwmon9", 1, "52000\n", "edge");
+    ASSERT_TRUE(source->read(0, r).ok());
+    EXPECT_EQ(r.core, 52);
+}
+
+TEST_F(Sources, nvmlErrorsGiveNoNumberAndALostGpuIsLookedUpAgain)
+{
+    for (const auto& [error, lookups] : {std::pair{3, 1}, {4, 1}, {15, 2}}) {
+        SCOPED_TRACE("NVML error " + std::to_string(error));
+        m_fake.reset();
+        m_fake.script({50, 0, 52}, {0, error, 0});
+        sampler::NvmlSource source(kNvml);
+        sampler::Reading r;
+        ASSERT_TRUE(source.read(0, r).ok());
+        EXPECT_EQ(source.read(0, r).cause, Cause::QueryFailed);
+        EXPECT_EQ(r.core, 50);
+        ASSERT_TRUE(source.read(0, r).ok());
+        EXPECT_EQ(r.core, 52);
+        EXPECT_EQ(m_fake.counts().handle, lookups);
+    }
+}
+
+TEST_F(Sources, anAsleepGpuShowsNoNumberAndKeepsThePeak)
+{
+    FakeSysfs tree;
+    const std::string pci = "0000:01:00.0";
+    tree.addCard("card0", pci, "0x10de", "nvidia");
+    m_fake.script({64});
+    sampler::useSource(sampler::chooseSource(tree.sysfs(), kNvml));
+    Form1->load();
+    support::sampleOnce(Form1->Timer1.get());
+    EXPECT_EQ(Form1->piquegputemp->caption(), "64°c");
+    tree.setPower(pci, "suspended");
+    support::sampleOnce(Form1->Timer1.get());
+    EXPECT_EQ(Form1->gputemp->caption(), "--°c");
+    EXPECT_NE(Form1->gputemp->tip().find("asleep"), std::string::npos);
+    EXPECT_EQ(Form1->piquegputemp->caption(), "64°c");
+    EXPECT_EQ(Module1::peakText, "64");
+}
+
+} // namespace

@@ -1,40 +1,40 @@
-#include "testsupport.h"
+#include "support/support.h"
 
+#include "toolkit/backend.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/error.h"
 #include "toolkit/form.h"
 #include "toolkit/screen.h"
 
-#include <QApplication>
-#include <QSignalSpy>
-#include <QTest>
-
+#include <cmath>
 #include <limits>
 
 namespace {
 
-QStringList events;
+std::vector<std::string> events;
 
-// A form of the test's own, to exercise the layer without the program's.
 class Probe final : public tk::Form {
 public:
-    Probe() : tk::Form(design()) { setObjectName(QStringLiteral("Probe")); }
+    Probe() : tk::Form(design()) {}
 
     tk::Ref<tk::Label> label;
+    tk::Ref<tk::Timer> timer;
 
 protected:
-    void build(tk::FormWindow& w) override
+    void build() override
     {
-        label =
-            new tk::Label(&w, QStringLiteral("label"), QStringLiteral("x"), {150, 300, 750, 255});
+        label = addLabel("label", "x", {150, 300, 750, 255});
+        timer = addTimer("timer", 100, true);
     }
-    void onLoad() override { events << QStringLiteral("load"); }
-    void onUnload() override { events << QStringLiteral("unload"); }
-    void onTerminate() override { events << QStringLiteral("terminate"); }
+    void onLoad() override { events.push_back("load"); }
+    void onUnload() override { events.push_back("unload"); }
+    void onTerminate() override { events.push_back("terminate"); }
 
 private:
     static tk::Design design()
     {
         tk::Design d;
+        d.name = "Probe";
         d.border = tk::Border::None;
         d.placement = tk::Placement::Stored;
         d.left = 1500;
@@ -47,123 +47,127 @@ private:
 
 tk::Global<Probe> probe;
 
-} // namespace
-
-class ToolkitTest final : public QObject {
-    Q_OBJECT
-
-private Q_SLOTS:
-    void initTestCase()
-    {
-        tk::init();
-        testsupport::failOnFatalReport();
-    }
-
-    void cleanup() { tk::releaseInstances(); }
-
-    void screenIsMeasuredInTwips()
-    {
-        QCOMPARE(tk::screen().twipsPerPixelX(), 15.0f);
-        QCOMPARE(tk::screen().width(), 14400.0f);
-        QCOMPARE(tk::screen().height(), 10800.0f);
-    }
-
-    void positionsReadBackExactlyAndSitAtTheNearestPixel_data()
-    {
-        QTest::addColumn<float>("twips");
-        QTest::addColumn<int>("pixel");
-        QTest::newRow("a whole pixel") << 9135.0f << 609;
-        QTest::newRow("a third of a pixel rounds down") << 10835.0f << 722;
-        QTest::newRow("two thirds of a pixel rounds up") << 9115.0f << 608;
-        QTest::newRow("below the screen") << 10820.5f << 721;
-        QTest::newRow("above the screen") << -37.0f << -2;
-    }
-
-    void positionsReadBackExactlyAndSitAtTheNearestPixel()
-    {
-        QFETCH(float, twips);
-        QFETCH(int, pixel);
-        probe->show();
-        probe->setTop(twips);
-        probe->setLeft(twips);
-        QCOMPARE(probe->top(), twips);
-        QCOMPARE(probe->left(), twips);
-        QCOMPARE(probe->window().pos(), QPoint(pixel, pixel));
-    }
-
-    void positionMovedByTheUserReadsAsPixels()
-    {
-        probe->show();
-        probe->setTop(1507);
-        probe->window().move(200, 300);
-        QCOMPARE(probe->top(), 4500.0f);
-        QCOMPARE(probe->left(), 3000.0f);
-    }
-
-    void nonFiniteTwipsRaise_data()
-    {
-        QTest::addColumn<float>("value");
-        QTest::newRow("infinity") << std::numeric_limits<float>::infinity();
-        QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN();
-    }
-
-    void nonFiniteTwipsRaise()
-    {
-        QFETCH(float, value);
-        probe->show();
-        QVERIFY_THROWS_EXCEPTION(tk::Error, probe->setTop(value));
-        QCOMPARE(probe->top(), 1500.0f);
-    }
-
-    void loadUnloadAndTerminateEventsComeInOrder()
-    {
-        events.clear();
-        probe->load();
-        probe->load();
-        probe->unload();
-        probe->unload();
-        probe->show();
-        QCOMPARE(events, (QStringList{"load", "unload", "load"}));
-        tk::releaseInstances();
-        QCOMPARE(events, (QStringList{"load", "unload", "load", "unload", "terminate"}));
-        QVERIFY(!probe.exists());
-    }
-
-    void controlsOfAnUnloadedFormRaise()
-    {
-        probe->load();
-        probe->unload();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        try {
-            probe->label->setCaption(QStringLiteral("y"));
-            QFAIL("expected an error");
-        } catch (const tk::Error& e) {
-            QCOMPARE(e.status(), tk::Status::ObjectUnloaded);
-        }
-    }
-
-    void resumeNextRunsEveryStatement()
-    {
-        tk::ResumeNext next;
-        QStringList ran;
-        next([&] {
-            ran << "a";
-            throw tk::Error(tk::Status::Overflow, QStringLiteral("x"));
-        });
-        next([&] { ran << "b"; });
-        next([&] { tk::toDouble(QStringLiteral("not a number")); });
-        QCOMPARE(ran, (QStringList{"a", "b"}));
-        QCOMPARE(next.errors(), 2);
-    }
-
-    void lastUnloadEndsTheEventLoop()
-    {
-        probe->show();
-        QTimer::singleShot(0, [] { probe->window().close(); });
-        QCOMPARE(tk::exec(), 0);
-        QVERIFY(!probe->isLoaded());
-    }
+class Toolkit : public testing::Test {
+protected:
+    void TearDown() override { tk::releaseInstances(); }
 };
 
-QTEST_MAIN(ToolkitTest)
-#include "tst_toolkit.moc"
+TEST_F(Toolkit, theScreenIsMeasuredInTwipsAtItsOwnResolution)
+{
+    const double dpi = support::expectedDpi();
+    EXPECT_FLOAT_EQ(tk::screen().twipsPerPixelX(), static_cast<float>(1440 / dpi));
+    EXPECT_FLOAT_EQ(tk::screen().twipsPerPixelY(), static_cast<float>(1440 / dpi));
+    // The whole 960 x 720 display, whatever its resolution.
+    EXPECT_FLOAT_EQ(tk::screen().width() / tk::screen().twipsPerPixelX(), 960);
+    EXPECT_FLOAT_EQ(tk::screen().height() / tk::screen().twipsPerPixelY(), 720);
+}
+
+TEST_F(Toolkit, positionsReadBackExactlyAndSitAtTheNearestPixel)
+{
+    const struct {
+        const char* row;
+        float twips;
+        int at96dpi;
+        int at144dpi;
+    } rows[] = {
+        {"a whole pixel", 9135, 609, 914},
+        {"a third of a pixel rounds down", 10835, 722, 1084},
+        {"two thirds of a pixel rounds up", 9115, 608, 912},
+        {"below the screen", 10820.5f, 721, 1082},
+        {"above the screen", -37, -2, -4},
+    };
+    probe->show();
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        probe->setTop(r.twips);
+        probe->setLeft(r.twips);
+        EXPECT_EQ(probe->top(), r.twips);
+        EXPECT_EQ(probe->left(), r.twips);
+        const int pixel = support::expectedDpi() == 144 ? r.at144dpi : r.at96dpi;
+        EXPECT_EQ(probe->native().position().x, pixel);
+        EXPECT_EQ(probe->native().position().y, pixel);
+    }
+}
+
+TEST_F(Toolkit, nonFiniteTwipsRaiseAndMoveNothing)
+{
+    probe->show();
+    for (float value :
+         {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+        EXPECT_THROW(probe->setTop(value), tk::Error);
+        EXPECT_EQ(probe->top(), 1500.0f);
+    }
+}
+
+TEST_F(Toolkit, textBecomesANumberOnlyWhenItIsAPlainDecimal)
+{
+    const struct {
+        const char* text;
+        double value; // NaN: a type mismatch
+    } rows[] = {
+        {"45", 45},    {" 45.5\n", 45.5}, {"-3", -3},   {"+7", 7},    {"", NAN},      {"4 5", NAN},
+        {"0x2D", NAN}, {"inf", NAN},      {"nan", NAN}, {"45°", NAN}, {"1e999", NAN},
+    };
+    for (const auto& r : rows) {
+        if (std::isnan(r.value))
+            EXPECT_THROW(tk::toDouble(r.text), tk::Error) << r.text;
+        else
+            EXPECT_EQ(tk::toDouble(r.text), r.value) << r.text;
+    }
+}
+
+TEST_F(Toolkit, loadUnloadAndTerminateEventsComeInOrder)
+{
+    events.clear();
+    probe->load();
+    probe->load();
+    probe->unload();
+    probe->unload();
+    probe->show();
+    EXPECT_EQ(events, (std::vector<std::string>{"load", "unload", "load"}));
+    tk::releaseInstances();
+    EXPECT_EQ(events, (std::vector<std::string>{"load", "unload", "load", "unload", "terminate"}));
+    EXPECT_FALSE(probe.exists());
+}
+
+TEST_F(Toolkit, controlsOfAnUnloadedFormRaiseAndItsTimersStop)
+{
+    probe->load();
+    tk::Timer& timer = probe->timer.get();
+    EXPECT_TRUE(timer.enabled());
+    timer.onTick([] {});
+    EXPECT_TRUE(timer.running());
+    probe->unload();
+    EXPECT_FALSE(timer.running());
+    tk::processEvents();
+    try {
+        probe->label->setCaption("y");
+        FAIL() << "expected an error";
+    } catch (const tk::Error& e) {
+        EXPECT_EQ(e.status(), tk::Status::ObjectUnloaded);
+    }
+}
+
+TEST_F(Toolkit, resumeNextRunsEveryStatement)
+{
+    tk::ResumeNext next;
+    std::vector<std::string> ran;
+    next([&] {
+        ran.push_back("a");
+        throw tk::Error(tk::Status::Overflow, "x");
+    });
+    next([&] { ran.push_back("b"); });
+    next([&] { tk::toDouble("not a number"); });
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(next.errors(), 2);
+}
+
+TEST_F(Toolkit, theLastUnloadEndsTheEventLoop)
+{
+    probe->show();
+    tk::post([] { probe->closeRequested(); });
+    EXPECT_EQ(tk::exec(), 0);
+    EXPECT_FALSE(probe->isLoaded());
+}
+
+} // namespace

@@ -1,10 +1,6 @@
 #include "application.h"
+#include "backend.h"
 #include "dispatch.h"
-
-#include <QApplication>
-#include <QFontDatabase>
-#include <QMessageBox>
-#include <QTimer>
 
 #include <cstdio>
 #include <vector>
@@ -19,9 +15,9 @@ struct Registered {
 
 std::vector<Registered>& registry()
 {
-    // Never destroyed by exit(): Qt calls it itself when the X server goes
-    // away, and windows destroyed after that crash. releaseInstances() empties
-    // it on every ordinary end.
+    // Never destroyed by exit(): a window system may call it itself when its
+    // display goes away, and windows destroyed after that crash.
+    // releaseInstances() empties it on every ordinary end.
     static auto* instances = new std::vector<Registered>;
     return *instances;
 }
@@ -35,39 +31,19 @@ FatalReporter g_reporter;
 void endIfNothingLoaded()
 {
     // Queued so that the handler which unloaded the last form finishes first.
-    QTimer::singleShot(0, qApp, [] {
+    backend::postToLoop([] {
         if (g_loadedForms == 0 && !g_failed)
-            QCoreApplication::exit(g_exitStatus);
+            backend::quit(g_exitStatus);
     });
 }
 
 } // namespace
 
-void init()
-{
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setFont(defaultFont());
-}
-
-QFont defaultFont()
-{
-    // An Arial-metric sans face at 8 pt on a 96 dpi screen: the labels were
-    // sized for a small face like this one and wider faces overflow them.
-    QFont font;
-    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans Condensed")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    return font;
-}
-
 int exec()
 {
-    if (g_failed)
+    if (g_failed || g_loadedForms == 0)
         return g_exitStatus;
-    if (g_loadedForms == 0)
-        return g_exitStatus;
-    const int status = QApplication::exec();
+    const int status = backend::runLoop();
     return g_failed ? g_exitStatus : status;
 }
 
@@ -115,7 +91,7 @@ void detail::fail(int status)
 {
     g_failed = true;
     g_exitStatus = status;
-    QCoreApplication::exit(status);
+    backend::quit(status);
 }
 
 void dispatch(const std::function<void()>& handler) noexcept
@@ -126,18 +102,16 @@ void dispatch(const std::function<void()>& handler) noexcept
     try {
         handler();
     } catch (const std::exception& e) {
-        detail::reportFatal(QString::fromUtf8(e.what()));
+        detail::reportFatal(e.what());
     } catch (...) {
-        detail::reportFatal(QStringLiteral("Unknown error"));
+        detail::reportFatal("Unknown error");
     }
     --g_handlerDepth;
 }
 
 void post(std::function<void()> handler)
 {
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(
-            app, [handler = std::move(handler)] { dispatch(handler); }, Qt::QueuedConnection);
+    backend::postToLoop([handler = std::move(handler)] { dispatch(handler); });
 }
 
 bool handlerRunning() noexcept
@@ -155,7 +129,7 @@ void setFatalReporter(FatalReporter reporter)
     g_reporter = std::move(reporter);
 }
 
-void detail::reportFatal(const QString& message) noexcept
+void detail::reportFatal(const std::string& message) noexcept
 {
     if (g_failed)
         return;
@@ -163,13 +137,13 @@ void detail::reportFatal(const QString& message) noexcept
     // must not run more handlers or stack further reports.
     g_failed = true;
     g_exitStatus = 1;
-    std::fprintf(stderr, "kelvane: %s\n", qUtf8Printable(message));
+    std::fprintf(stderr, "kelvane: %s\n", message.c_str());
     std::fflush(stderr);
     try {
         if (g_reporter)
             g_reporter(message);
         else
-            QMessageBox::critical(nullptr, QStringLiteral("Kelvane"), message);
+            backend::showFatal(message);
     } catch (...) {
     }
     detail::fail(1);

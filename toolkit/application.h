@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QFont>
-#include <QtGlobal>
+#include "types.h"
 
 #include <functional>
 #include <memory>
@@ -12,27 +11,39 @@ class Instance {
 public:
     Instance() = default;
     virtual ~Instance() = default;
-    Q_DISABLE_COPY_MOVE(Instance)
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
 
     // The terminate event, raised once when the instance is finally released.
     virtual void terminate() {}
 };
 
-// Sets the application up the way the forms expect: the program, not Qt,
-// decides when it ends, and every control uses the same default font.
-void init();
+// The window system, open for as long as it exists, set up the way the forms
+// expect: the program, not the window system, decides when it ends, and
+// every control uses the same small face. A display that cannot be opened
+// ends the process with one line on stderr and status 1.
+class Application final : Fixed {
+public:
+    Application(int& argc, char** argv);
+    ~Application();
 
-// The face and size every caption of the program was laid out for.
-QFont defaultFont();
+private:
+    struct Native;
+    std::unique_ptr<Native> m_native;
+};
 
 // Runs the event loop until no form is loaded; returns the exit status.
 int exec();
+
+// Handles the window system's pending events, then any that come within
+// waitMs; for tests and tools that drive the program themselves.
+void processEvents(int waitMs = 0);
 
 // 0 unless an uncaught error ended the program.
 int exitStatus() noexcept;
 
 // Releases every global instance, newest first, raising their terminate
-// events. Must run while the QApplication still exists.
+// events. Must run while the Application still exists.
 void releaseInstances();
 
 // Called by forms on load and unload; the program ends once the count drops
@@ -50,7 +61,8 @@ void fail(int status);
 template <class T> class Global final {
 public:
     constexpr Global() = default;
-    Q_DISABLE_COPY_MOVE(Global)
+    Global(const Global&) = delete;
+    Global& operator=(const Global&) = delete;
 
     T& get()
     {

@@ -1,148 +1,132 @@
 #pragma once
 
-#include "picture.h"
+#include "error.h"
+#include "types.h"
 
-#include <QColor>
-#include <QLabel>
-#include <QPointer>
-#include <QPushButton>
-#include <QRectF>
-#include <QTimer>
-
-#include <functional>
-#include <initializer_list>
+#include <memory>
+#include <string>
 
 namespace tk {
 
-using Handler = std::function<void()>;
-
-// A colour as the designs write it, &H00BBGGRR.
-QColor bgr(quint32 value);
-
-// A design rectangle in twips: left, top, width, height.
-struct Twips {
-    float left;
-    float top;
-    float width;
-    float height;
-};
-
-// Places a control at the nearest whole pixels of its twips rectangle.
-void place(QWidget& control, const Twips& rect);
-
-// Stacks controls so that the first in the list paints over the later ones.
-void stackFrontToBack(std::initializer_list<QWidget*> controls);
-
-enum class Pointer { Default, SizeAll };
-
-class Label final : public QLabel {
-    Q_OBJECT
+// A control of a loaded form. It lives as long as its form stays loaded;
+// the window system may free it later than that.
+class Control : Fixed {
 public:
-    Label(QWidget* parent, const QString& name, const QString& caption, const Twips& rect);
-    Q_DISABLE_COPY_MOVE(Label)
+    virtual ~Control() = default;
 
-    QString caption() const { return text(); }
-    void setCaption(const QString& caption);
-    void setTip(const QString& tip);
-    void setForeColor(const QColor& color);
-    // Opaque labels paint their background colour; transparent ones keep it
-    // but let the form show through.
-    void setBackColor(const QColor& color);
-    void setOpaque(bool opaque);
-    bool isOpaque() const { return autoFillBackground(); }
-    void setCentred(bool centred);
-    void setPointer(Pointer pointer);
-    void onClick(Handler handler);
+    const std::string& name() const { return m_name; }
+    // Expires when the form unloads.
+    const std::weak_ptr<const void>& life() const { return m_life; }
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    Control(std::string name, std::weak_ptr<const void> life)
+        : m_name(std::move(name)), m_life(std::move(life))
+    {
+    }
 
 private:
-    Handler m_click;
-    bool m_pressed = false;
+    std::string m_name;
+    std::weak_ptr<const void> m_life;
 };
 
-class CommandButton final : public QPushButton {
-    Q_OBJECT
+class Label : public Control {
 public:
-    CommandButton(QWidget* parent, const QString& name, const QString& caption, const Twips& rect);
-    Q_DISABLE_COPY_MOVE(CommandButton)
+    virtual std::string caption() const = 0;
+    virtual void setCaption(const std::string& caption) = 0;
+    virtual std::string tip() const = 0;
+    virtual void setTip(const std::string& tip) = 0;
+    virtual Color foreColor() const = 0;
+    virtual void setForeColor(Color color) = 0;
+    // Opaque labels paint their background colour; transparent ones keep it
+    // but let the form show through.
+    virtual Color backColor() const = 0;
+    virtual void setBackColor(Color color) = 0;
+    virtual bool isOpaque() const = 0;
+    virtual void setOpaque(bool opaque) = 0;
+    virtual void setCentred(bool centred) = 0;
+    virtual void setPointer(Pointer pointer) = 0;
+    virtual void onClick(Handler handler) = 0;
+    // A left click, exactly as the mouse would give it.
+    virtual void click() = 0;
 
-    void onClick(Handler handler);
+protected:
+    using Control::Control;
+};
+
+class CommandButton : public Control {
+public:
+    virtual std::string caption() const = 0;
+    virtual void onClick(Handler handler) = 0;
+    virtual void click() = 0;
+    virtual void setFocus() = 0;
+    // Whether it has the keyboard, or will have it once its window is shown.
+    virtual bool hasFocus() const = 0;
+
+protected:
+    using Control::Control;
 };
 
 // An outline rectangle one pixel wide in the window-text colour. Clicks go
 // through it to whatever lies underneath.
-class Shape final : public QWidget {
-    Q_OBJECT
-public:
-    Shape(QWidget* parent, const QString& name, const Twips& rect);
-    Q_DISABLE_COPY_MOVE(Shape)
-
+class Shape : public Control {
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    using Control::Control;
 };
 
-class Image final : public QLabel {
-    Q_OBJECT
-public:
-    Image(QWidget* parent, const QString& name, const Picture& picture, const Twips& rect);
-    Q_DISABLE_COPY_MOVE(Image)
+class Image : public Control {
+protected:
+    using Control::Control;
 };
 
-class Timer final : public QObject {
-    Q_OBJECT
+class Timer : public Control {
 public:
-    Timer(QObject* parent, const QString& name, int intervalMs, bool enabled);
-    Q_DISABLE_COPY_MOVE(Timer)
-
     bool enabled() const noexcept { return m_enabled; }
     void setEnabled(bool enabled);
-    int interval() const noexcept { return m_timer.interval(); }
+    int interval() const noexcept { return m_interval; }
     void onTick(Handler handler);
     // One tick now, exactly as an expiry of the timer would run it.
     void tick();
     // Stops for good when its form unloads.
     void halt();
+    // Whether the window system will wake the program for it.
+    virtual bool running() const = 0;
+
+protected:
+    Timer(std::string name, std::weak_ptr<const void> life, int intervalMs, bool enabled);
+    virtual void start() = 0;
+    virtual void stop() = 0;
 
 private:
     void update();
 
-    QTimer m_timer;
     Handler m_tick;
+    int m_interval;
     bool m_enabled;
     bool m_halted = false;
 };
 
 // A control of a loaded form; using it after its form unloaded raises an
-// error instead of touching a destroyed widget.
+// error instead of touching a destroyed one.
 template <class T> class Ref final {
 public:
-    Ref& operator=(T* control)
+    Ref& operator=(T& control)
     {
-        m_control = control;
+        m_control = &control;
+        m_life = control.life();
         return *this;
     }
     T* operator->() const { return &get(); }
     T& get() const
     {
-        if (!m_control)
-            throwUnloaded();
+        if (m_life.expired())
+            throwObjectUnloaded();
         return *m_control;
     }
-    explicit operator bool() const { return !m_control.isNull(); }
+    explicit operator bool() const { return !m_life.expired(); }
 
 private:
-    [[noreturn]] static void throwUnloaded();
-    QPointer<T> m_control;
+    T* m_control = nullptr;
+    std::weak_ptr<const void> m_life;
 };
-
-[[noreturn]] void throwObjectUnloaded();
-
-template <class T> void Ref<T>::throwUnloaded()
-{
-    throwObjectUnloaded();
-}
 
 } // namespace tk

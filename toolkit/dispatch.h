@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QString>
-
 #include <exception>
 #include <functional>
+#include <string>
 #include <utility>
 
 namespace tk {
@@ -24,7 +23,7 @@ bool handlerRunning() noexcept;
 bool failed() noexcept;
 
 // Replaces the message box of a fatal report, for tests that must not block.
-using FatalReporter = std::function<void(const QString& message)>;
+using FatalReporter = std::function<void(const std::string& message)>;
 void setFatalReporter(FatalReporter reporter);
 
 // Runs a handler statement by statement, swallowing each statement's error.
@@ -46,7 +45,7 @@ private:
 };
 
 namespace detail {
-void reportFatal(const QString& message) noexcept;
+void reportFatal(const std::string& message) noexcept;
 }
 
 } // namespace tk

@@ -1,28 +1,44 @@
 #include "error.h"
 
+#include <charconv>
 #include <cmath>
 
 namespace tk {
 
-Error::Error(Status status, const QString& message)
-    : std::runtime_error(message.toStdString()), m_status(status)
+Error::Error(Status status, const std::string& message)
+    : std::runtime_error(message), m_status(status)
 {
 }
 
 float checked(float value)
 {
     if (!std::isfinite(value))
-        throw Error(Status::Overflow, QStringLiteral("Overflow in a position or size"));
+        throw Error(Status::Overflow, "Overflow in a position or size");
     return value;
 }
 
-double toDouble(const QString& text)
+double toDouble(const std::string& text)
 {
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok)
-        throw Error(Status::TypeMismatch, QStringLiteral("Type mismatch: \"%1\"").arg(text));
+    const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    while (begin < end && space(*begin))
+        ++begin;
+    while (end > begin && space(end[-1]))
+        --end;
+    // from_chars: the same in every locale, and no leading plus of its own.
+    if (end - begin > 1 && *begin == '+' && begin[1] != '-')
+        ++begin;
+    double value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (begin == end || error != std::errc() || stop != end || !std::isfinite(value))
+        throw Error(Status::TypeMismatch, "Type mismatch: \"" + text + "\"");
     return value;
+}
+
+void throwObjectUnloaded()
+{
+    throw Error(Status::ObjectUnloaded, "Object was unloaded");
 }
 
 } // namespace tk

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QString>
-
 #include <stdexcept>
+#include <string>
 
 namespace tk {
 
@@ -20,10 +19,10 @@ enum class Status : int {
 
 class Error final : public std::runtime_error {
 public:
-    Error(Status status, const QString& message);
+    Error(Status status, const std::string& message);
 
     Status status() const noexcept { return m_status; }
-    QString message() const { return QString::fromUtf8(what()); }
+    std::string message() const { return what(); }
 
 private:
     Status m_status;
@@ -34,6 +33,8 @@ float checked(float value);
 
 // Text to number the way the program stores numbers as text; throws on
 // anything that is not a plain decimal number.
-double toDouble(const QString& text);
+double toDouble(const std::string& text);
+
+[[noreturn]] void throwObjectUnloaded();
 
 } // namespace tk

@@ -3,24 +3,35 @@
 #include "application.h"
 #include "controls.h"
 #include "picture.h"
+#include "types.h"
 
-#include <QColor>
-#include <QObject>
-#include <QWidget>
-
+#include <initializer_list>
 #include <memory>
 #include <optional>
-
-class QMenuBar;
+#include <string>
+#include <vector>
 
 namespace tk {
 
-enum class Border { None, FixedSingle, Sizable };
-enum class Placement { Stored, CentreScreen, WindowsDefault };
+namespace backend {
+class NativeWindow;
+}
+
+struct MenuItem {
+    std::string name;
+    std::string caption;
+};
+
+struct Menu {
+    std::string name;
+    std::string caption;
+    std::vector<MenuItem> items;
+};
 
 // What a form looks like before its load handler runs.
 struct Design {
-    QString caption;
+    std::string name;
+    std::string caption;
     Border border = Border::Sizable;
     bool taskbarButton = true;
     Placement placement = Placement::WindowsDefault;
@@ -28,36 +39,19 @@ struct Design {
     float top = 0;
     float clientWidth = 0;
     float clientHeight = 0;
-    std::optional<QColor> background;
+    std::optional<Color> background;
     Picture icon;
-};
-
-class Form;
-
-// The native window of a loaded form.
-class FormWindow final : public QWidget {
-    Q_OBJECT
-public:
-    FormWindow(Form& form, Qt::WindowFlags flags);
-    Q_DISABLE_COPY_MOVE(FormWindow)
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool event(QEvent* event) override;
-
-private:
-    Form& m_form;
+    // A menu bar above the client area, which keeps its design size.
+    std::vector<Menu> menus;
 };
 
 // A window with one global instance. Loading builds its controls from the
 // design and raises the load event; unloading destroys them, and the next
 // load starts from the design again.
-class Form : public QObject, public Instance {
-    Q_OBJECT
+class Form : public Instance {
 public:
     explicit Form(Design design);
     ~Form() override;
-    Q_DISABLE_COPY_MOVE(Form)
 
     void load();
     void show();
@@ -73,19 +67,20 @@ public:
     float width() const;
     float height() const;
 
-    quint32 hWnd() const;
+    WindowHandle hWnd() const;
     const Picture& icon() const { return m_design.icon; }
-    QString caption() const { return m_design.caption; }
-
-    // The loaded window; raises an error when the form is not loaded.
-    FormWindow& window() const;
+    const std::string& caption() const { return m_design.caption; }
+    const std::string& name() const { return m_design.name; }
+    // Whether the window system lists the shown window among the running
+    // programs (a taskbar button, a window-list entry).
+    bool hasTaskbarEntry() const;
 
     // Hands a mouse-move event to the form's handler through the dispatch
     // point, as the window system would deliver it.
     void deliverMouseMove(int button, int shift, float x, float y);
 
     // The form whose window has this handle, if it is loaded.
-    static Form* fromHandle(quint32 hWnd);
+    static Form* fromHandle(WindowHandle hWnd);
 
     void terminate() final;
 
@@ -93,28 +88,43 @@ public:
     // button, Alt+F4): the form unloads unless it says otherwise.
     virtual void closeRequested();
 
+    // The window system has put a frame around the window; its outer size
+    // is known from now on.
+    void framed();
+
+    // The loaded window, for the backend's own checks; raises an error when
+    // the form is not loaded.
+    backend::NativeWindow& native() const;
+
 protected:
     // Creates the form's controls on a freshly made window.
-    virtual void build(FormWindow& window) = 0;
+    virtual void build() = 0;
     virtual void onLoad() {}
     virtual void onUnload() {}
     virtual void onTerminate() {}
     virtual void onMouseMove(int button, int shift, float x, float y);
 
-    QMenuBar* addMenuBar(FormWindow& window);
+    Label& addLabel(const std::string& name, const std::string& caption, const Twips& rect);
+    CommandButton& addButton(const std::string& name, const std::string& caption,
+                             const Twips& rect);
+    Shape& addShape(const std::string& name, const Twips& rect);
+    Image& addImage(const std::string& name, const Picture& picture, const Twips& rect);
+    Timer& addTimer(const std::string& name, int intervalMs, bool enabled);
+    // The first in the list paints over the later ones.
+    void stackFrontToBack(std::initializer_list<const Control*> controls);
+    void bringToFront(const Control& control);
+    void setTabOrder(std::initializer_list<const Control*> controls);
 
 private:
     void moveNative();
-    void alignRightEdge();
     void centre();
 
     Design m_design;
-    std::unique_ptr<FormWindow> m_window;
+    std::unique_ptr<backend::NativeWindow> m_window;
+    std::shared_ptr<const void> m_life;
     std::optional<float> m_left;
     std::optional<float> m_top;
     bool m_centrePending = false;
-
-    friend class FormWindow;
 };
 
 } // namespace tk

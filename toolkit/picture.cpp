@@ -1,38 +1,38 @@
 #include "picture.h"
 
-#include <QHash>
+#include <algorithm>
+#include <vector>
 
 namespace tk {
 namespace {
 
-QHash<quint32, QIcon>& handles()
+std::vector<std::string>& handles()
 {
-    // Icons outlive the application when exit() tears statics down.
-    static auto* table = new QHash<quint32, QIcon>;
+    // Left to the process's end: icons are asked for while exit() runs.
+    static auto* table = new std::vector<std::string>;
     return *table;
 }
 
 } // namespace
 
-Picture::Picture(const QIcon& icon) : m_icon(icon)
+Picture::Picture(std::string resource) : m_resource(std::move(resource))
 {
-    if (icon.isNull())
+    if (m_resource.empty())
         return;
-    // One handle per distinct icon, so reloading a form keeps its handle.
-    const qint64 key = icon.cacheKey();
-    for (auto it = handles().cbegin(); it != handles().cend(); ++it) {
-        if (it.value().cacheKey() == key) {
-            m_handle = it.key();
-            return;
-        }
-    }
-    m_handle = static_cast<quint32>(handles().size() + 1);
-    handles().insert(m_handle, icon);
+    // One handle per icon, so reloading a form keeps its handle.
+    auto& table = handles();
+    auto it = std::find(table.begin(), table.end(), m_resource);
+    if (it == table.end())
+        it = table.insert(table.end(), m_resource);
+    m_handle = static_cast<std::uint32_t>(it - table.begin() + 1);
 }
 
-QIcon Picture::fromHandle(quint32 handle)
+Picture Picture::fromHandle(std::uint32_t handle)
 {
-    return handles().value(handle);
+    const auto& table = handles();
+    if (handle == 0 || handle > table.size())
+        return {};
+    return Picture(table[handle - 1]);
 }
 
 } // namespace tk

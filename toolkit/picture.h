@@ -1,27 +1,29 @@
 #pragma once
 
-#include <QIcon>
-#include <QtGlobal>
+#include <cstdint>
+#include <string>
 
 namespace tk {
 
-// An icon with a handle, as a form's icon is passed around by handle.
+// An icon compiled into the program, with a handle, as a form's icon is
+// passed around by handle.
 class Picture final {
 public:
     Picture() = default;
-    explicit Picture(const QIcon& icon);
+    // The icon of that name among the program's resources.
+    explicit Picture(std::string resource);
 
-    quint32 handle() const noexcept { return m_handle; }
-    operator quint32() const noexcept { return m_handle; } // its default value
-    QIcon icon() const { return m_icon; }
-    bool isNull() const { return m_icon.isNull(); }
+    std::uint32_t handle() const noexcept { return m_handle; }
+    operator std::uint32_t() const noexcept { return m_handle; } // its default value
+    const std::string& resource() const noexcept { return m_resource; }
+    bool isNull() const noexcept { return m_handle == 0; }
 
-    // The icon a handle stands for, or a null icon for an unknown handle.
-    static QIcon fromHandle(quint32 handle);
+    // The icon a handle stands for, or a null picture for an unknown handle.
+    static Picture fromHandle(std::uint32_t handle);
 
 private:
-    QIcon m_icon;
-    quint32 m_handle = 0;
+    std::string m_resource;
+    std::uint32_t m_handle = 0;
 };
 
 } // namespace tk

@@ -1,26 +1,16 @@
 #include "screen.h"
+#include "backend.h"
 #include "error.h"
-
-#include <QGuiApplication>
-#include <QScreen>
 
 #include <cmath>
 
 namespace tk {
 namespace {
 
-QScreen& primary()
-{
-    QScreen* s = QGuiApplication::primaryScreen();
-    if (!s)
-        throw Error(Status::InvalidCall, QStringLiteral("No screen is available"));
-    return *s;
-}
-
-float factor(qreal dpi)
+float factor(double dpi)
 {
     if (!(dpi > 0))
-        throw Error(Status::InvalidCall, QStringLiteral("The screen reports no resolution"));
+        throw Error(Status::InvalidCall, "The screen reports no resolution");
     return checked(static_cast<float>(1440.0 / dpi));
 }
 
@@ -28,27 +18,22 @@ float factor(qreal dpi)
 
 float Screen::twipsPerPixelX() const
 {
-    return factor(primary().logicalDotsPerInchX());
+    return factor(backend::primaryScreen().dpiX);
 }
 
 float Screen::twipsPerPixelY() const
 {
-    return factor(primary().logicalDotsPerInchY());
+    return factor(backend::primaryScreen().dpiY);
 }
 
 float Screen::width() const
 {
-    return checked(static_cast<float>(primary().geometry().width()) * twipsPerPixelX());
+    return checked(static_cast<float>(backend::primaryScreen().width) * twipsPerPixelX());
 }
 
 float Screen::height() const
 {
-    return checked(static_cast<float>(primary().geometry().height()) * twipsPerPixelY());
-}
-
-QPoint Screen::origin() const
-{
-    return primary().geometry().topLeft();
+    return checked(static_cast<float>(backend::primaryScreen().height) * twipsPerPixelY());
 }
 
 int Screen::toPixels(float twips) const

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QPoint>
+#include <string>
 
 namespace tk {
 
@@ -9,12 +9,9 @@ class Screen final {
 public:
     float width() const;
     float height() const;
+    // 1440 divided by the display's resolution in dots per inch.
     float twipsPerPixelX() const;
     float twipsPerPixelY() const;
-
-    // Pixel position of the primary display's top-left corner; every form
-    // coordinate is relative to it.
-    QPoint origin() const;
 
     // Nearest whole pixel of a twips value.
     int toPixels(float twips) const;
@@ -22,5 +19,12 @@ public:
 };
 
 Screen& screen();
+
+} // namespace tk
+
+namespace tk {
+
+// A picture of the whole primary display, as a PNG file.
+bool saveScreenshot(const std::string& path);
 
 } // namespace tk

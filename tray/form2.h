@@ -1,20 +1,17 @@
 #pragma once
 
-#include "shell.h"
-
 #include "toolkit/form.h"
+#include "toolkit/shell.h"
 
 namespace tray {
 
 // The hidden start-up window: owner of the notification-area icon, and a
 // small window of test controls when shown from the popup.
 class Form2 final : public tk::Form {
-    Q_OBJECT
 public:
     Form2();
-    Q_DISABLE_COPY_MOVE(Form2)
 
-    TrayIconRecord trayRecord;
+    tk::TrayIconRecord trayRecord;
 
     tk::Ref<tk::CommandButton> Command3;
     tk::Ref<tk::Timer> Timer1;
@@ -24,7 +21,7 @@ public:
     tk::Ref<tk::Label> Label1;
 
 protected:
-    void build(tk::FormWindow& window) override;
+    void build() override;
     void onLoad() override;
     void onUnload() override;
     void onTerminate() override;
@@ -34,6 +31,10 @@ protected:
 // What a left press on the icon asks for: slide a hidden popup back up,
 // unless it is on its way down.
 void requestPopup();
+
+// Turns the X of a notification back into its mouse message: X is pixels in
+// twips, and a quotient halfway between two integers goes to the even one.
+int decodeMouseMessage(float x, float twipsPerPixel);
 
 } // namespace tray
 

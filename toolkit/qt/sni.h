@@ -12,7 +12,7 @@
 class QDBusServiceWatcher;
 class QTimer;
 
-namespace tray {
+namespace tk::qt {
 
 // One image of an icon as StatusNotifierItem hosts take it: ARGB32 pixels in
 // network byte order.
@@ -44,12 +44,12 @@ class StatusNotifierItem final : public QObject {
     Q_PROPERTY(QString Status READ status)
     Q_PROPERTY(int WindowId READ windowId)
     Q_PROPERTY(QString IconName READ iconName)
-    Q_PROPERTY(tray::SniPixmaps IconPixmap READ iconPixmap)
+    Q_PROPERTY(tk::qt::SniPixmaps IconPixmap READ iconPixmap)
     Q_PROPERTY(QString OverlayIconName READ iconName)
-    Q_PROPERTY(tray::SniPixmaps OverlayIconPixmap READ noPixmaps)
+    Q_PROPERTY(tk::qt::SniPixmaps OverlayIconPixmap READ noPixmaps)
     Q_PROPERTY(QString AttentionIconName READ iconName)
-    Q_PROPERTY(tray::SniPixmaps AttentionIconPixmap READ noPixmaps)
-    Q_PROPERTY(tray::SniToolTip ToolTip READ toolTip)
+    Q_PROPERTY(tk::qt::SniPixmaps AttentionIconPixmap READ noPixmaps)
+    Q_PROPERTY(tk::qt::SniToolTip ToolTip READ toolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
 
@@ -108,7 +108,7 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, SniPixmap& pixmap
 QDBusArgument& operator<<(QDBusArgument& argument, const SniToolTip& tip);
 const QDBusArgument& operator>>(const QDBusArgument& argument, SniToolTip& tip);
 
-} // namespace tray
+} // namespace tk::qt
 
-Q_DECLARE_METATYPE(tray::SniPixmap)
-Q_DECLARE_METATYPE(tray::SniToolTip)
+Q_DECLARE_METATYPE(tk::qt::SniPixmap)
+Q_DECLARE_METATYPE(tk::qt::SniToolTip)

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QtEndian>
 
-namespace tray {
+namespace tk::qt {
 namespace {
 
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -184,4 +184,4 @@ void StatusNotifierItem::ContextMenu(int, int)
 
 void StatusNotifierItem::Scroll(int, const QString&) {}
 
-} // namespace tray
+} // namespace tk::qt

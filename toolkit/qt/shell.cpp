@@ -1,6 +1,7 @@
-#include "shell.h"
+#include "qt.h"
 #include "sni.h"
 
+#include "toolkit/backend.h"
 #include "toolkit/error.h"
 #include "toolkit/form.h"
 #include "toolkit/picture.h"
@@ -15,20 +16,20 @@
 #include <memory>
 #include <utility>
 
-namespace tray {
+namespace tk::qt {
 namespace {
 
-using Key = std::pair<quint32, qint32>;
+using Key = std::pair<WindowHandle, std::int32_t>;
 
-void deliver(quint32 hWnd, qint32 callbackMessage, int mouseMessage)
+void deliver(WindowHandle hWnd, std::int32_t callbackMessage, int mouseMessage)
 {
     Q_UNUSED(callbackMessage);
     if (mouseMessage == 0)
         return;
-    tk::Form* form = tk::Form::fromHandle(hWnd);
+    Form* form = Form::fromHandle(hWnd);
     if (!form)
         return;
-    const float x = static_cast<float>(mouseMessage) * tk::screen().twipsPerPixelX();
+    const float x = static_cast<float>(mouseMessage) * screen().twipsPerPixelX();
     form->deliverMouseMove(0, 0, x, 0);
 }
 
@@ -39,9 +40,9 @@ void deliver(quint32 hWnd, qint32 callbackMessage, int mouseMessage)
 class IconHost final {
 public:
     explicit IconHost(const TrayIconRecord& in)
-        : m_icon((in.uFlags & NIF_ICON) ? tk::Picture::fromHandle(in.hIcon) : QIcon()),
-          m_tip((in.uFlags & NIF_TIP) ? in.szTip : QString()), m_hWnd(in.hWnd),
-          m_message((in.uFlags & NIF_MESSAGE) ? in.uCallbackMessage : 0)
+        : m_icon((in.uFlags & NIF_ICON) ? iconOf(Picture::fromHandle(in.hIcon)) : QIcon()),
+          m_tip((in.uFlags & NIF_TIP) ? QString::fromStdString(in.szTip) : QString()),
+          m_hWnd(in.hWnd), m_message((in.uFlags & NIF_MESSAGE) ? in.uCallbackMessage : 0)
     {
         m_sni = std::make_unique<StatusNotifierItem>(
             m_icon, in.uID, [this](int mouseMessage) { notify(mouseMessage); });
@@ -82,8 +83,8 @@ private:
 
     QIcon m_icon;
     QString m_tip;
-    quint32 m_hWnd;
-    qint32 m_message;
+    WindowHandle m_hWnd;
+    std::int32_t m_message;
     std::unique_ptr<StatusNotifierItem> m_sni;
     std::unique_ptr<QSystemTrayIcon> m_xembed;
 };
@@ -114,13 +115,13 @@ QByteArray toAnsi(const TrayIconRecord& record)
     QByteArray bytes(kRecordSize, '\0');
     char* p = bytes.data();
     qToLittleEndian<qint32>(record.cbSize, p);
-    qToLittleEndian<quint32>(record.hWnd, p + 4);
+    qToLittleEndian<quint32>(static_cast<quint32>(record.hWnd), p + 4);
     qToLittleEndian<qint32>(record.uID, p + 8);
     qToLittleEndian<qint32>(record.uFlags, p + 12);
     qToLittleEndian<qint32>(record.uCallbackMessage, p + 16);
     qToLittleEndian<quint32>(record.hIcon, p + 20);
     // One byte short of the field, so the tip always keeps its terminator.
-    const QByteArray tip = record.szTip.toLatin1().left(kTipLength - 1);
+    const QByteArray tip = QString::fromStdString(record.szTip).toLatin1().left(kTipLength - 1);
     std::copy(tip.cbegin(), tip.cend(), p + 24);
     return bytes;
 }
@@ -129,7 +130,7 @@ TrayIconRecord fromAnsi(const QByteArray& bytes)
 {
     TrayIconRecord record;
     if (bytes.size() < kRecordSize)
-        throw tk::Error(tk::Status::InvalidCall, QStringLiteral("Notification record too short"));
+        throw Error(Status::InvalidCall, "Notification record too short");
     const char* p = bytes.constData();
     record.cbSize = qFromLittleEndian<qint32>(p);
     record.hWnd = qFromLittleEndian<quint32>(p + 4);
@@ -137,7 +138,7 @@ TrayIconRecord fromAnsi(const QByteArray& bytes)
     record.uFlags = qFromLittleEndian<qint32>(p + 12);
     record.uCallbackMessage = qFromLittleEndian<qint32>(p + 16);
     record.hIcon = qFromLittleEndian<quint32>(p + 20);
-    record.szTip = QString::fromLatin1(p + 24, qstrnlen(p + 24, kTipLength));
+    record.szTip = QString::fromLatin1(p + 24, qstrnlen(p + 24, kTipLength)).toStdString();
     return record;
 }
 
@@ -158,24 +159,20 @@ int mouseMessageFor(QSystemTrayIcon::ActivationReason reason)
     return 0;
 }
 
-int decodeMouseMessage(float x, float twipsPerPixel)
-{
-    const float quotient = tk::checked(x / twipsPerPixel);
-    const float rounded = std::nearbyint(quotient);
-    if (rounded < static_cast<float>(std::numeric_limits<qint32>::min()) ||
-        rounded >= static_cast<float>(std::numeric_limits<qint32>::max()))
-        throw tk::Error(tk::Status::Overflow, QStringLiteral("Overflow"));
-    return static_cast<int>(rounded);
-}
+} // namespace tk::qt
 
-qint32 Shell_NotifyIconA(qint32 operation, TrayIconRecord& record)
+namespace tk {
+
+using namespace qt;
+
+std::int32_t backend::notifyIcon(std::int32_t operation, TrayIconRecord& record)
 {
     // The shell works on the byte layout; whatever it holds afterwards is
     // what the caller's record holds.
     QByteArray bytes = toAnsi(record);
     const TrayIconRecord in = fromAnsi(bytes);
     const Key key{in.hWnd, in.uID};
-    qint32 result = 0;
+    std::int32_t result = 0;
 
     if (operation == NIM_ADD && icons().find(key) == icons().end()) {
         warnNoNotificationArea();
@@ -193,15 +190,20 @@ qint32 Shell_NotifyIconA(qint32 operation, TrayIconRecord& record)
     return result;
 }
 
-bool iconRegistered(quint32 hWnd, qint32 id)
+std::int32_t trayRecordSize()
+{
+    return kRecordSize;
+}
+
+bool iconRegistered(WindowHandle hWnd, std::int32_t id)
 {
     return icons().find({hWnd, id}) != icons().end();
 }
 
-QSystemTrayIcon* trayIconFor(quint32 hWnd, qint32 id)
+QSystemTrayIcon* qt::trayIconFor(WindowHandle hWnd, std::int32_t id)
 {
     auto it = icons().find({hWnd, id});
     return it == icons().end() ? nullptr : it->second->xembed();
 }
 
-} // namespace tray
+} // namespace tk

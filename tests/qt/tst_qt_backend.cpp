@@ -1,0 +1,239 @@
+// What only the Qt backend can show: the native widgets behind the forms,
+// real mouse and keyboard events, the offscreen platform's screen and the
+// notification record the emulated shell works on.
+#include "support/support.h"
+
+#include "about/frmabout.h"
+#include "popup/form1.h"
+#include "toolkit/qt/qt.h"
+#include "toolkit/screen.h"
+#include "tray/form2.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTest>
+#include <qpa/qplatformnativeinterface.h>
+
+using tk::qt::widgetOf;
+
+namespace {
+
+// Gives the offscreen platform's only screen a new size in pixels.
+bool resizeScreen(int width, int height)
+{
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    using Getter = QJsonObject (*)(QPlatformNativeInterface*);
+    using Setter = void (*)(const QJsonObject&, QPlatformNativeInterface*);
+    auto get = reinterpret_cast<Getter>(native->nativeResourceForIntegration("configuration"));
+    auto set = reinterpret_cast<Setter>(native->nativeResourceForIntegration("setConfiguration"));
+    if (!get || !set)
+        return false;
+    QJsonObject config = get(native);
+    QJsonArray screens = config.value(QStringLiteral("screens")).toArray();
+    QJsonObject screen = screens.at(0).toObject();
+    screen.insert(QStringLiteral("width"), width);
+    screen.insert(QStringLiteral("height"), height);
+    screens.replace(0, screen);
+    config.insert(QStringLiteral("screens"), screens);
+    set(config, native);
+    return QGuiApplication::primaryScreen()->geometry().size() == QSize(width, height);
+}
+
+QWidget& child(const tk::Form& form, const char* name)
+{
+    auto* widget = widgetOf(form).findChild<QWidget*>(QString::fromLatin1(name));
+    if (!widget)
+        throw std::runtime_error(std::string("no control ") + name);
+    return *widget;
+}
+
+class QtBackend : public testing::Test {
+protected:
+    void SetUp() override { Form2->load(); }
+    void TearDown() override { tk::releaseInstances(); }
+};
+
+TEST_F(QtBackend, controlsSitAtTheirTwipsInPixelsAndStackFrontToBack)
+{
+    const struct {
+        const char* name;
+        QRect twips;
+    } rows[] = {
+        {"gputemp", {1680, 120, 735, 255}},   {"piquegputemp", {2160, 360, 495, 255}},
+        {"Label2", {240, 360, 1935, 255}},    {"Label6", {120, 840, 855, 255}},
+        {"Label5", {1920, 840, 735, 255}},    {"Shape4", {0, 720, 2775, 495}},
+        {"Command1", {1560, 2160, 615, 615}},
+    };
+    for (const auto& r : rows) {
+        const QRect t = r.twips;
+        EXPECT_EQ(child(*Form1, r.name).geometry(),
+                  QRect(t.x() / 15, t.y() / 15, t.width() / 15, t.height() / 15))
+            << r.name;
+    }
+    QStringList order;
+    for (QObject* c : widgetOf(*Form1).children())
+        if (c->isWidgetType())
+            order.prepend(c->objectName()); // the last child paints on top
+    EXPECT_EQ(order.join(' ').toStdString(), "Command1 gputemp piquegputemp Label2 Label4 "
+                                             "Label6 Shape4 Shape3 Shape2 Label5 Shape1 Label7");
+}
+
+TEST_F(QtBackend, commandLabelsLookLikeFramedGreyBlocks)
+{
+    QWidget& popup = widgetOf(*Form1);
+    EXPECT_EQ(popup.palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_TRUE(popup.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_FALSE(popup.windowFlags() & Qt::WindowStaysOnTopHint);
+    const QImage image = popup.grab().toImage();
+    const QPoint corner(1920 / 15, 840 / 15);
+    EXPECT_LT(qGray(image.pixel(corner)), 100);
+    EXPECT_EQ(QColor(image.pixel(corner + QPoint(3, 3))), QColor(0xE0, 0xE0, 0xE0));
+    EXPECT_TRUE(static_cast<QLabel&>(child(*Form1, "Label7")).alignment() & Qt::AlignHCenter);
+    EXPECT_EQ(child(*Form1, "Label7").cursor().shape(), Qt::SizeAllCursor);
+}
+
+TEST_F(QtBackend, captionsFitTheirLabels)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"Label4", "GPU Temperature :"},
+        {"Label2", "Pique GPU Temperature :"},
+        {"Label6", "Quillip2007"},
+        {"Label5", "Quitter"},
+        {"Label7", "Masqué"},
+        {"gputemp", "100°c"},
+        {"piquegputemp", "100°c"},
+        {"piquegputemp", "--°c"},
+    };
+    for (const auto& [name, caption] : rows) {
+        QWidget& label = child(*Form1, name);
+        const QFontMetrics metrics(label.font());
+        EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(caption)), label.width())
+            << caption << " in " << QFontInfo(label.font()).family().toStdString();
+        EXPECT_LE(metrics.height(), label.height()) << name;
+    }
+}
+
+TEST_F(QtBackend, mouseClicksReachTheCommandLabelsThroughTheirFrames)
+{
+    QWidget& popup = widgetOf(*Form1);
+    // Elsewhere a click does nothing.
+    for (const char* name : {"gputemp", "piquegputemp", "Label2", "Label4"})
+        QTest::mouseClick(&child(*Form1, name), Qt::LeftButton);
+    QTest::mouseClick(popup.windowHandle(), Qt::LeftButton, {}, QPoint(3, 70));
+    EXPECT_FALSE(Form1->Timer3->enabled());
+    EXPECT_FALSE(frmabout.exists() && frmabout->isVisible());
+    // On "Masqué", at the middle and on the frame's own one-pixel line.
+    QWidget& hide = child(*Form1, "Label7");
+    EXPECT_EQ(popup.childAt(hide.geometry().topLeft()), &hide);
+    QTest::mouseClick(popup.childAt(hide.geometry().center()), Qt::LeftButton);
+    EXPECT_TRUE(Form1->Timer3->enabled());
+}
+
+TEST_F(QtBackend, theWindowSystemsCloseRequestGoesToTheForm)
+{
+    EXPECT_FALSE(widgetOf(*Form1).close());
+    EXPECT_TRUE(Form1->isLoaded());
+    EXPECT_TRUE(Form1->Timer3->enabled());
+}
+
+TEST_F(QtBackend, spaceOnTheActivePopupShowsTheTrayHost)
+{
+    QWidget& popup = widgetOf(*Form1);
+    popup.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&popup));
+    EXPECT_EQ(QApplication::focusWidget(), &child(*Form1, "Command1"));
+    QTest::keyClick(popup.windowHandle(), Qt::Key_Space);
+    EXPECT_TRUE(Form2->isVisible());
+}
+
+TEST_F(QtBackend, theTrayHostHasItsMenuAboveTheDesignedClientArea)
+{
+    Form2->show();
+    QWidget& host = widgetOf(*Form2);
+    EXPECT_EQ(child(*Form2, "client").size(), QSize(312, 213));
+    auto* bar = host.findChild<QMenuBar*>();
+    ASSERT_TRUE(bar);
+    ASSERT_EQ(bar->actions().size(), 1);
+    QStringList items{bar->actions().first()->text()};
+    for (QAction* a : bar->actions().first()->menu()->actions())
+        items << a->text();
+    EXPECT_EQ(items.join(' ').toStdString(), "mnutest fsdf sdfds");
+    host.resize(600, 500);
+    EXPECT_EQ(child(*Form2, "Command1").geometry(), QRect(16, 16, 57, 33));
+    // The pointer over the host is no click on the icon.
+    Form1->slideDown();
+    support::runUntilStopped(Form1->Timer3.get());
+    QTest::mouseMove(host.windowHandle(), QPoint(513, 100));
+    EXPECT_FALSE(Form1->Timer2->enabled());
+}
+
+TEST_F(QtBackend, aPositionTheUserChoseReadsAsPixels)
+{
+    frmabout->show();
+    widgetOf(*frmabout).move(200, 300);
+    EXPECT_EQ(frmabout->left(), 3000.0f);
+    EXPECT_EQ(frmabout->top(), 4500.0f);
+}
+
+TEST_F(QtBackend, aSmallerScreenMovesTheSlidesStopsOnTheNextTick)
+{
+    Form1->slideDown();
+    Form1->Timer3->tick();
+    EXPECT_EQ(Form1->top(), 9155.0f);
+    ASSERT_TRUE(resizeScreen(960, 600)); // the bottom edge is now at 9000 twips
+    EXPECT_EQ(popup::Form1::restingTop(), 7335.0f);
+    Form1->Timer3->tick();
+    EXPECT_FALSE(Form1->Timer3->enabled());
+    Form1->slideUp();
+    EXPECT_EQ(support::runUntilStopped(Form1->Timer2.get()), 93);
+    EXPECT_EQ(Form1->top(), 7315.0f);
+    EXPECT_TRUE(resizeScreen(960, 720));
+}
+
+TEST_F(QtBackend, theShellGetsTheEightyEightByteRecord)
+{
+    tk::TrayIconRecord r;
+    r.cbSize = 88;
+    r.hWnd = 0x01234567;
+    r.uID = 1;
+    r.uFlags = 7;
+    r.uCallbackMessage = 512;
+    r.hIcon = 0x89ABCDEF;
+    r.szTip = std::string(80, 't');
+    const QByteArray bytes = tk::qt::toAnsi(r);
+    ASSERT_EQ(bytes.size(), 88);
+    EXPECT_EQ(bytes.left(24).toHex().toStdString(),
+              "5800000067452301010000000700000000020000efcdab89");
+    EXPECT_EQ(bytes.mid(24, 63), QByteArray(63, 't'));
+    EXPECT_EQ(bytes.at(87), '\0');
+    const tk::TrayIconRecord back = tk::qt::fromAnsi(bytes);
+    EXPECT_EQ(back.hWnd, r.hWnd);
+    EXPECT_EQ(back.hIcon, r.hIcon);
+    EXPECT_EQ(back.szTip.size(), 63u);
+}
+
+TEST_F(QtBackend, theXEmbedIconTurnsClicksIntoMouseMessages)
+{
+    QSystemTrayIcon* icon = tk::qt::trayIconFor(Form2->trayRecord.hWnd, 1);
+    ASSERT_TRUE(icon);
+    EXPECT_TRUE(icon->toolTip().isEmpty());
+    EXPECT_FALSE(icon->contextMenu());
+    EXPECT_FALSE(icon->icon().isNull());
+    const std::pair<QSystemTrayIcon::ActivationReason, int> rows[] = {
+        {QSystemTrayIcon::Trigger, 513}, {QSystemTrayIcon::DoubleClick, 515},
+        {QSystemTrayIcon::Context, 516}, {QSystemTrayIcon::MiddleClick, 519},
+        {QSystemTrayIcon::Unknown, 0},
+    };
+    for (const auto& [reason, message] : rows)
+        EXPECT_EQ(tk::qt::mouseMessageFor(reason), message) << reason;
+    Form1->slideDown();
+    support::runUntilStopped(Form1->Timer3.get());
+    Q_EMIT icon->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(Form1->Timer2->enabled());
+}
+
+} // namespace

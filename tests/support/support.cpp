@@ -1,0 +1,122 @@
+#include "support.h"
+
+#include "toolkit/application.h"
+#include "toolkit/dispatch.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+namespace support {
+
+bool waitUntil(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        tk::processEvents(10);
+    }
+    return true;
+}
+
+FakeNvml::FakeNvml(const std::string& file) : m_lib(file)
+{
+    if (!m_lib.load())
+        throw std::runtime_error("stand-in NVML not found: " + file);
+    m_reset = resolve<decltype(m_reset)>("fakenvml_reset");
+    m_script = resolve<decltype(m_script)>("fakenvml_script");
+    m_setInitResult = resolve<decltype(m_setInitResult)>("fakenvml_set_init_result");
+    m_counts = resolve<decltype(m_counts)>("fakenvml_get_counts");
+    m_reset();
+}
+
+void FakeNvml::script(const std::vector<int>& readings, const std::vector<int>& results)
+{
+    m_script(readings.data(), results.empty() ? nullptr : results.data(),
+             static_cast<int>(readings.size()));
+}
+
+fakenvml_counts FakeNvml::counts() const
+{
+    fakenvml_counts c{};
+    m_counts(&c);
+    return c;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<Clock::rep>& ticks()
+{
+    static std::atomic<Clock::rep> value{
+        std::chrono::duration_cast<Clock::duration>(std::chrono::hours(1)).count()};
+    return value;
+}
+
+} // namespace
+
+void ManualClock::install()
+{
+    sampler::setClock([] { return Clock::time_point(Clock::duration(ticks().load())); });
+}
+
+void ManualClock::advance(std::chrono::milliseconds by)
+{
+    ticks() += std::chrono::duration_cast<Clock::duration>(by).count();
+}
+
+void sampleOnce(tk::Timer& sampling)
+{
+    sampling.tick();
+    EXPECT_TRUE(waitUntil([] { return !sampler::readingInFlight(); }));
+    // The reading thread posts its news before it says it is done.
+    tk::processEvents(0);
+}
+
+int runUntilStopped(tk::Timer& timer, int limit)
+{
+    int ticks = 0;
+    while (timer.enabled() && ticks < limit) {
+        timer.tick();
+        ++ticks;
+    }
+    return ticks;
+}
+
+TempDir::TempDir()
+{
+    std::random_device random;
+    m_path = std::filesystem::temp_directory_path() /
+             ("kelvane-test-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(m_path);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+void TempDir::write(const std::string& relative, const std::string& content) const
+{
+    const auto file = m_path / relative;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+}
+
+void TempDir::link(const std::string& target, const std::string& relative) const
+{
+    const auto at = m_path / relative;
+    std::filesystem::create_directories(at.parent_path());
+    std::filesystem::create_directory_symlink(target, at);
+}
+
+double expectedDpi()
+{
+    const char* dpi = std::getenv("KELVANE_TEST_DPI");
+    return dpi ? std::atof(dpi) : 96.0;
+}
+
+} // namespace support

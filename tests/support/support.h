@@ -1,0 +1,80 @@
+#pragma once
+
+#include "fakenvml/fakenvml.h"
+
+#include "sampler/thermal.h"
+#include "toolkit/application.h"
+#include "toolkit/controls.h"
+#include "toolkit/library.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace support {
+
+// Runs the event loop until the condition holds or five seconds pass.
+bool waitUntil(const std::function<bool()>& condition);
+
+// The stand-in library as the program itself finds it, on the search path.
+class FakeNvml final {
+public:
+    explicit FakeNvml(const std::string& file = "libnvidia-ml.so.1");
+
+    void script(const std::vector<int>& readings, const std::vector<int>& results = {});
+    fakenvml_counts counts() const;
+    void reset() { m_reset(); }
+    void setInitResult(int result) { m_setInitResult(result); }
+
+private:
+    template <class F> F resolve(const char* name)
+    {
+        auto fn = reinterpret_cast<F>(m_lib.resolve(name));
+        if (!fn)
+            throw std::runtime_error(std::string("stand-in NVML lacks ") + name);
+        return fn;
+    }
+
+    tk::Library m_lib;
+    void (*m_reset)() = nullptr;
+    void (*m_setInitResult)(int) = nullptr;
+    void (*m_script)(const int*, const int*, int) = nullptr;
+    void (*m_counts)(fakenvml_counts*) = nullptr;
+};
+
+// The sampler's clock, moved only by the test, so that deadlines and pauses
+// never depend on how fast the machine is.
+class ManualClock final {
+public:
+    static void install();
+    static void advance(std::chrono::milliseconds by);
+};
+
+// One sampling tick, then the reading it started, shown as it arrives.
+void sampleOnce(tk::Timer& sampling);
+
+// Runs a slide timer's ticks by hand until it stops; returns how many ran.
+int runUntilStopped(tk::Timer& timer, int limit = 1000);
+
+// A folder of the test's own, removed with everything in it.
+class TempDir final {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return m_path; }
+    // Writes a file, making its folders.
+    void write(const std::string& relative, const std::string& content) const;
+    void link(const std::string& target, const std::string& relative) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// The screen's scale in this run: 96 dpi unless the run says otherwise.
+double expectedDpi();
+
+} // namespace support

@@ -1,0 +1,82 @@
+#pragma once
+
+// What a window-system backend provides to the toolkit; nothing above the
+// toolkit includes this.
+
+#include "controls.h"
+#include "form.h"
+#include "shell.h"
+#include "types.h"
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+namespace tk::backend {
+
+struct ScreenMetrics {
+    int width = 0; // pixels
+    int height = 0;
+    double dpiX = 0;
+    double dpiY = 0;
+};
+
+// The whole primary display; raises an error when there is none.
+ScreenMetrics primaryScreen();
+
+// The native side of a loaded form. Positions are of the outer frame, in
+// pixels from the primary display's top-left corner.
+class NativeWindow : Fixed {
+public:
+    virtual ~NativeWindow() = default;
+
+    virtual WindowHandle handle() const = 0;
+    virtual Pixels position() const = 0;
+    virtual Pixels frameSize() const = 0;
+    // Twips, so that a backend can place edges more finely than whole
+    // logical pixels where the display's scale asks for it.
+    virtual void moveTo(float leftTwips, float topTwips) = 0;
+    // Where moveTo() puts the frame.
+    virtual Pixels pixelsFor(float leftTwips, float topTwips) const = 0;
+    virtual void show() = 0;
+    virtual void hide() = 0;
+    virtual void raise() = 0;
+    virtual bool isVisible() const = 0;
+    virtual bool hasTaskbarEntry() const = 0;
+
+    virtual Label& addLabel(const std::string& name, const std::string& caption,
+                            const Twips& rect) = 0;
+    virtual CommandButton& addButton(const std::string& name, const std::string& caption,
+                                     const Twips& rect) = 0;
+    virtual Shape& addShape(const std::string& name, const Twips& rect) = 0;
+    virtual Image& addImage(const std::string& name, const Picture& picture, const Twips& rect) = 0;
+    virtual Timer& addTimer(const std::string& name, int intervalMs, bool enabled) = 0;
+    virtual void stackFrontToBack(std::initializer_list<const Control*> controls) = 0;
+    virtual void bringToFront(const Control& control) = 0;
+    virtual void setTabOrder(std::initializer_list<const Control*> controls) = 0;
+    // Stops every timer of the form for good.
+    virtual void haltTimers() = 0;
+
+protected:
+    NativeWindow() = default;
+};
+
+// A hidden window for the form; its controls expire with life. Destroying
+// it may free the native window later, once the current event is done.
+std::unique_ptr<NativeWindow> createWindow(Form& form, const Design& design,
+                                           std::weak_ptr<const void> life);
+
+int runLoop();
+// Ends runLoop() with this status once the current event is done.
+void quit(int status);
+// Runs a function on the event loop's thread; safe from any thread while
+// the application exists, and a no-op when none does.
+void postToLoop(std::function<void()> function);
+// The notification-area icon: the shell itself, or its emulation.
+std::int32_t notifyIcon(std::int32_t operation, TrayIconRecord& record);
+
+// Shows a fatal error to the user and waits until it is read.
+void showFatal(const std::string& message);
+
+} // namespace tk::backend

@@ -1,0 +1,332 @@
+#include "controls.h"
+#include "qt.h"
+
+#include "toolkit/backend.h"
+#include "toolkit/dispatch.h"
+#include "toolkit/error.h"
+#include "toolkit/screen.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <qpa/qplatformwindow.h>
+
+#include <cmath>
+
+namespace tk::qt {
+namespace {
+
+bool bypassesWindowManager(const Design& design)
+{
+    return design.border == Border::None && !design.taskbarButton;
+}
+
+Qt::WindowFlags flagsFor(const Design& design)
+{
+    Qt::WindowFlags flags = Qt::Window;
+    switch (design.border) {
+    case Border::None:
+        flags |= Qt::FramelessWindowHint;
+        break;
+    case Border::FixedSingle:
+        flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+        break;
+    case Border::Sizable:
+        break;
+    }
+    // A tool window is how both X11 and Windows keep a window off the taskbar.
+    if (!design.taskbarButton)
+        flags = (flags & ~Qt::Window) | Qt::Tool;
+    // A borderless window off the taskbar is placed and moved by the program
+    // alone. Window managers keep managed windows inside the screen (KWin and
+    // Mutter do not move them at all, Xfwm4, Openbox, IceWM and i3 stop them
+    // short of the edge), so only an unmanaged window can slide below it.
+    if (bypassesWindowManager(design))
+        flags |= Qt::X11BypassWindowManagerHint;
+    return flags;
+}
+
+// Sees every mouse press: a window the window manager does not know gets the
+// keyboard focus from nobody but the program.
+class FocusOnClick final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
+            return false;
+        QWidget* window = static_cast<QWidget*>(watched)->window();
+        if ((window->windowFlags() & Qt::X11BypassWindowManagerHint) && !window->isActiveWindow())
+            window->activateWindow();
+        return false;
+    }
+};
+
+// The native window of a loaded form. It outlives its form's load when the
+// unload comes from one of its own handlers, so it asks the form nothing
+// once the load it belongs to is over.
+class FormWindow final : public QWidget {
+public:
+    FormWindow(Form& form, Qt::WindowFlags flags, std::weak_ptr<const void> life)
+        : QWidget(nullptr, flags), m_form(form), m_life(std::move(life))
+    {
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        // The form decides what a close request means, and when it goes.
+        event->ignore();
+        if (!m_life.expired())
+            dispatch([this] { m_form.closeRequested(); });
+    }
+
+    bool event(QEvent* event) override
+    {
+        // A window is centred before the window manager has framed it; once
+        // the frame is known, the form centres the frame. Only geometry
+        // events are looked at: others may delete the window (deleteLater)
+        // while they are handled.
+        const QEvent::Type type = event->type();
+        const bool geometry =
+            type == QEvent::Move || type == QEvent::Resize || type == QEvent::Show;
+        const bool handled = QWidget::event(event);
+        if (geometry && !m_life.expired() && isVisible() && frameGeometry().size() != size())
+            m_form.framed();
+        return handled;
+    }
+
+private:
+    Form& m_form;
+    std::weak_ptr<const void> m_life;
+};
+
+class QtWindow final : public backend::NativeWindow {
+public:
+    QtWindow(Form& form, const Design& design, std::weak_ptr<const void> life)
+        : m_design(design), m_life(life), m_window(new FormWindow(form, flagsFor(design), life))
+    {
+        if (bypassesWindowManager(design)) {
+            // Showing it must not take the keyboard from the window in use.
+            m_window->setAttribute(Qt::WA_ShowWithoutActivating);
+            static FocusOnClick* focusOnClick = [] {
+                auto* filter = new FocusOnClick;
+                filter->setParent(qApp);
+                qApp->installEventFilter(filter);
+                return filter;
+            }();
+            (void)focusOnClick;
+        }
+        m_window->setObjectName(QString::fromStdString(design.name));
+        m_window->setWindowTitle(QString::fromStdString(design.caption));
+        if (!design.icon.isNull())
+            m_window->setWindowIcon(iconOf(design.icon));
+        if (design.background) {
+            QPalette p = m_window->palette();
+            p.setColor(QPalette::Window, toQColor(*design.background));
+            m_window->setPalette(p);
+            m_window->setAutoFillBackground(true);
+        }
+        const Screen& s = screen();
+        const QSize client(s.toPixels(design.clientWidth), s.toPixelsY(design.clientHeight));
+        m_client = m_window;
+        int menuHeight = 0;
+        if (!design.menus.empty()) {
+            auto* layout = new QVBoxLayout(m_window);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->setSpacing(0);
+            auto* bar = new QMenuBar(m_window);
+            bar->setObjectName(QStringLiteral("menuBar"));
+            for (const Menu& m : design.menus) {
+                QMenu* menu = bar->addMenu(QString::fromStdString(m.caption));
+                menu->setObjectName(QString::fromStdString(m.name));
+                for (const MenuItem& item : m.items)
+                    menu->addAction(QString::fromStdString(item.caption))
+                        ->setObjectName(QString::fromStdString(item.name));
+            }
+            layout->setMenuBar(bar);
+            m_client = new QWidget(m_window);
+            m_client->setObjectName(QStringLiteral("client"));
+            layout->addWidget(m_client);
+            menuHeight = bar->sizeHint().height();
+        }
+        const QSize size(client.width(), client.height() + menuHeight);
+        if (design.border == Border::FixedSingle)
+            m_window->setFixedSize(size);
+        else
+            m_window->resize(size);
+    }
+
+    ~QtWindow() override
+    {
+        // The handler that asked for the unload may still be running inside
+        // one of this window's controls.
+        m_window->deleteLater();
+    }
+
+    QWidget& widget() const { return *m_window; }
+
+    WindowHandle handle() const override { return static_cast<WindowHandle>(m_window->winId()); }
+
+    Pixels position() const override
+    {
+        const QPoint at = m_window->pos() - origin();
+        return {at.x(), at.y()};
+    }
+
+    Pixels frameSize() const override
+    {
+        const QSize size = m_window->frameGeometry().size();
+        return {size.width(), size.height()};
+    }
+
+    void moveTo(float leftTwips, float topTwips) override
+    {
+        const Pixels at = pixelsFor(leftTwips, topTwips);
+        m_window->move(origin() + QPoint(at.x, at.y));
+        alignRightEdge(leftTwips);
+    }
+
+    Pixels pixelsFor(float leftTwips, float topTwips) const override
+    {
+        // A window the program places itself has its right edge where its
+        // twips say: at 144 dpi the popup is 277.5 pixels wide, and rounding
+        // its left edge and its width one by one would put it a pixel past
+        // the screen's edge.
+        const Screen& s = screen();
+        int x = s.toPixels(leftTwips);
+        if (bypassesWindowManager(m_design))
+            x = s.toPixels(leftTwips + widthTwips()) - m_window->frameGeometry().width();
+        return {x, s.toPixelsY(topTwips)};
+    }
+
+    void show() override { m_window->show(); }
+    void hide() override { m_window->hide(); }
+    void raise() override { m_window->raise(); }
+    bool isVisible() const override { return m_window->isVisible(); }
+
+    bool hasTaskbarEntry() const override
+    {
+        // What Qt's xcb and Windows backends turn into a skip-taskbar state
+        // or an extended tool-window style, or an unmanaged window.
+        const Qt::WindowFlags flags = m_window->windowFlags();
+        return m_window->isWindow() && (flags & Qt::WindowType_Mask) != Qt::Tool &&
+               !(flags & Qt::X11BypassWindowManagerHint);
+    }
+
+    Label& addLabel(const std::string& name, const std::string& caption, const Twips& rect) override
+    {
+        return *new QtLabel(m_client, name, caption, rect, m_life);
+    }
+
+    CommandButton& addButton(const std::string& name, const std::string& caption,
+                             const Twips& rect) override
+    {
+        return *new QtButton(m_client, name, caption, rect, m_life);
+    }
+
+    Shape& addShape(const std::string& name, const Twips& rect) override
+    {
+        return *new QtShape(m_client, name, rect, m_life);
+    }
+
+    Image& addImage(const std::string& name, const Picture& picture, const Twips& rect) override
+    {
+        return *new QtImage(m_client, name, picture, rect, m_life);
+    }
+
+    Timer& addTimer(const std::string& name, int intervalMs, bool enabled) override
+    {
+        return *new QtTimer(m_window, name, intervalMs, enabled, m_life);
+    }
+
+    void stackFrontToBack(std::initializer_list<const Control*> controls) override
+    {
+        for (auto it = std::rbegin(controls); it != std::rend(controls); ++it)
+            widgetOf(**it).raise();
+    }
+
+    void bringToFront(const Control& control) override { widgetOf(control).raise(); }
+
+    void setTabOrder(std::initializer_list<const Control*> controls) override
+    {
+        const Control* previous = nullptr;
+        for (const Control* control : controls) {
+            if (previous)
+                QWidget::setTabOrder(&widgetOf(*previous), &widgetOf(*control));
+            previous = control;
+        }
+    }
+
+    void haltTimers() override
+    {
+        for (QtTimer* timer : m_window->findChildren<QtTimer*>())
+            timer->halt();
+    }
+
+private:
+    void alignRightEdge(float leftTwips)
+    {
+        // At a fractional scale Qt rounds a window's position and size to
+        // device pixels one by one, and the popup's right edge lands a pixel
+        // past the screen's at 150 %. A window the program places itself has
+        // its right edge put where its twips say, in device pixels.
+        if (!bypassesWindowManager(m_design))
+            return;
+        QWindow* handle = m_window->windowHandle();
+        QPlatformWindow* native = handle ? handle->handle() : nullptr;
+        const qreal dpr = handle ? handle->devicePixelRatio() : 1;
+        if (!native || dpr == std::floor(dpr))
+            return;
+        const Screen& s = screen();
+        const qreal logicalRight = origin().x() + (leftTwips + widthTwips()) / s.twipsPerPixelX();
+        QRect geometry = native->geometry();
+        geometry.moveLeft(qRound(logicalRight * dpr) - geometry.width());
+        if (geometry != native->geometry())
+            native->setGeometry(geometry);
+    }
+
+    float widthTwips() const
+    {
+        const Screen& s = screen();
+        const int px = m_window->frameGeometry().width();
+        if (s.toPixels(m_design.clientWidth) == px)
+            return m_design.clientWidth;
+        return static_cast<float>(px) * s.twipsPerPixelX();
+    }
+
+    Design m_design;
+    std::weak_ptr<const void> m_life;
+    FormWindow* m_window;
+    QWidget* m_client;
+};
+
+} // namespace
+
+QWidget& widgetOf(const Form& form)
+{
+    return static_cast<const QtWindow&>(form.native()).widget();
+}
+
+QWidget& widgetOf(const Control& control)
+{
+    // Every control of this backend is a widget, except timers.
+    auto* widget = dynamic_cast<QWidget*>(const_cast<Control*>(&control));
+    if (!widget)
+        throw Error(Status::InvalidCall, control.name() + " is not a window");
+    return *widget;
+}
+
+} // namespace tk::qt
+
+namespace tk::backend {
+
+std::unique_ptr<NativeWindow> createWindow(Form& form, const Design& design,
+                                           std::weak_ptr<const void> life)
+{
+    return std::make_unique<qt::QtWindow>(form, design, std::move(life));
+}
+
+} // namespace tk::backend

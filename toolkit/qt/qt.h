@@ -1,0 +1,51 @@
+#pragma once
+
+// The Qt backend's own view of the toolkit's objects, for the backend and
+// its checks; nothing above the toolkit includes this.
+
+#include "toolkit/controls.h"
+#include "toolkit/form.h"
+#include "toolkit/picture.h"
+#include "toolkit/shell.h"
+
+#include <QByteArray>
+#include <QFont>
+#include <QIcon>
+#include <QPoint>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace tk::qt {
+
+// The face and size every caption of the program was laid out for.
+QFont defaultFont();
+
+// The pixel position of the primary display's top-left corner; every form
+// coordinate is relative to it.
+QPoint origin();
+
+// Places a control at the nearest whole pixels of its twips rectangle.
+void place(QWidget& control, const Twips& rect);
+
+QColor toQColor(Color color);
+Color fromQColor(const QColor& color);
+
+// The widget of a loaded form, or of one of its controls.
+QWidget& widgetOf(const Form& form);
+QWidget& widgetOf(const Control& control);
+
+QIcon iconOf(const Picture& picture);
+
+// The 88-byte ANSI layout handed to the shell: six little-endian 32-bit
+// integers, then 64 bytes of zero-padded tip text.
+constexpr int kRecordSize = 88;
+QByteArray toAnsi(const TrayIconRecord& record);
+TrayIconRecord fromAnsi(const QByteArray& bytes);
+
+// The mouse message a click on the icon stands for, or 0 for none.
+int mouseMessageFor(QSystemTrayIcon::ActivationReason reason);
+
+// The Qt tray icon behind a registered icon, while the XEmbed tray shows it.
+QSystemTrayIcon* trayIconFor(WindowHandle hWnd, std::int32_t id);
+
+} // namespace tk::qt
