@@ -1,7 +1,5 @@
 #include "support/support.h"
 
-#include "app/module1.h"
-#include "popup/form1.h"
 #include "sampler/hwmon.h"
 #include "sampler/nvml.h"
 #include "sampler/select.h"
@@ -78,7 +76,6 @@ const std::string kAmd = "0000:03:00.0";
 class Sources : public testing::Test {
 protected:
     void SetUp() override { m_fake.reset(); }
-    void TearDown() override { tk::releaseInstances(); }
 
     FakeNvml m_fake;
 };
@@ -339,24 +336,6 @@ TEST_F(Sources, nvmlErrorsGiveNoNumberAndALostGpuIsLookedUpAgain)
         EXPECT_EQ(r.core, 52);
         EXPECT_EQ(m_fake.counts().handle, lookups);
     }
-}
-
-TEST_F(Sources, anAsleepGpuShowsNoNumberAndKeepsThePeak)
-{
-    FakeSysfs tree;
-    const std::string pci = "0000:01:00.0";
-    tree.addCard("card0", pci, "0x10de", "nvidia");
-    m_fake.script({64});
-    sampler::useSource(sampler::chooseSource(tree.sysfs(), kNvml));
-    Form1->load();
-    support::sampleOnce(Form1->Timer1.get());
-    EXPECT_EQ(Form1->piquegputemp->caption(), "64°c");
-    tree.setPower(pci, "suspended");
-    support::sampleOnce(Form1->Timer1.get());
-    EXPECT_EQ(Form1->gputemp->caption(), "--°c");
-    EXPECT_NE(Form1->gputemp->tip().find("asleep"), std::string::npos);
-    EXPECT_EQ(Form1->piquegputemp->caption(), "64°c");
-    EXPECT_EQ(Module1::peakText, "64");
 }
 
 } // namespace
