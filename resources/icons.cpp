@@ -9,7 +9,7 @@ tk::Picture programIcon()
 
 tk::Picture aboutIcon()
 {
-    return tk::Picture("about");
+    return tk::Picture("kelvane_about");
 }
 
 } // namespace resources

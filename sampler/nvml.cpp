@@ -3,6 +3,9 @@
 #include <cstring>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
@@ -78,16 +81,29 @@ struct NvmlSource::Api {
 std::string NvmlSource::defaultLibrary()
 {
 #ifdef _WIN32
-    // The system folder only: an nvml.dll planted beside the program or in
-    // the current folder must never be loaded.
+    // Full paths only: an nvml.dll planted beside the program or in the
+    // current folder must never be loaded. The system folder first, then
+    // where older drivers put it.
     wchar_t dir[MAX_PATH];
     const UINT length = GetSystemDirectoryW(dir, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return "nvml.dll (no system folder)";
-    std::string path;
-    for (UINT i = 0; i < length; ++i)
-        path += static_cast<char>(dir[i]); // system folders are ASCII
-    return path + "\\nvml.dll";
+    std::wstring system = length > 0 && length < MAX_PATH ? std::wstring(dir, length) : L"";
+    wchar_t programs[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableW(L"ProgramW6432", programs, MAX_PATH);
+    std::wstring nvsmi =
+        n > 0 && n < MAX_PATH ? std::wstring(programs, n) : std::wstring(L"C:\\Program Files");
+    nvsmi += L"\\NVIDIA Corporation\\NVSMI\\nvml.dll";
+    system += L"\\nvml.dll";
+    const std::wstring& chosen =
+        GetFileAttributesW(system.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                GetFileAttributesW(nvsmi.c_str()) != INVALID_FILE_ATTRIBUTES
+            ? nvsmi
+            : system;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, chosen.data(), static_cast<int>(chosen.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string path(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, chosen.data(), static_cast<int>(chosen.size()), path.data(),
+                        size, nullptr, nullptr);
+    return path;
 #else
     return "libnvidia-ml.so.1";
 #endif

@@ -219,8 +219,8 @@ TEST_F(Instance, displayNamesAreNormalised)
 
 TEST_F(Instance, anythingButTheOneRequestIsRefused)
 {
-    for (const std::string request : {std::string("quit\n"), std::string("show\nshow\n"),
-                                      std::string(4096, 'x'), std::string("sh")}) {
+    for (const std::string& request : {std::string("quit\n"), std::string("show\nshow\n"),
+                                       std::string(4096, 'x'), std::string("sh")}) {
         SCOPED_TRACE(request.substr(0, 12));
         support::TempDir dir;
         app::SingleInstance first(privateFolder(dir, "run"), ":0");

@@ -17,9 +17,9 @@ using support::waitUntil;
 
 namespace {
 
-const std::string kNvml = "libnvidia-ml.so.1";
-const std::string kOldOnly = KELVANE_FAKE_NVML_DIR "/oldonly/libnvidia-ml.so.1";
-const std::string kNoHandle = KELVANE_FAKE_NVML_DIR "/nohandle/libnvidia-ml.so.1";
+const std::string kNvml = support::kNvmlName;
+const std::string kOldOnly = support::fakeNvml("oldonly");
+const std::string kNoHandle = support::fakeNvml("nohandle");
 constexpr std::int64_t kFail = 1LL << 40; // in a script: the temperature call fails
 
 // A GPU whose driver answers only when the test lets it.

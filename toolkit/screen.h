@@ -24,7 +24,8 @@ Screen& screen();
 
 namespace tk {
 
-// A picture of the whole primary display, as a PNG file.
+// A picture of the whole primary display, as a PNG file; for `make run` on
+// machines without a display, so only the Qt backend has it.
 bool saveScreenshot(const std::string& path);
 
 } // namespace tk

@@ -6,21 +6,30 @@
 #include <functional>
 #include <string>
 
+// The shell's names for its operations, flags and mouse messages: Windows'
+// own where they exist.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
+#else
+inline constexpr std::int32_t NIM_ADD = 0;
+inline constexpr std::int32_t NIM_DELETE = 2;
+inline constexpr std::int32_t NIF_MESSAGE = 1;
+inline constexpr std::int32_t NIF_ICON = 2;
+inline constexpr std::int32_t NIF_TIP = 4;
+inline constexpr int WM_MOUSEMOVE = 512;
+inline constexpr int WM_LBUTTONDOWN = 513;
+inline constexpr int WM_LBUTTONUP = 514;
+inline constexpr int WM_LBUTTONDBLCLK = 515;
+inline constexpr int WM_RBUTTONDOWN = 516;
+inline constexpr int WM_MBUTTONDOWN = 519;
+#endif
+
 namespace tk {
-
-constexpr std::int32_t NIM_ADD = 0;
-constexpr std::int32_t NIM_DELETE = 2;
-constexpr std::int32_t NIF_MESSAGE = 1;
-constexpr std::int32_t NIF_ICON = 2;
-constexpr std::int32_t NIF_TIP = 4;
-
-// The mouse messages the notification area reports.
-constexpr int WM_MOUSEMOVE = 512;
-constexpr int WM_LBUTTONDOWN = 513;
-constexpr int WM_LBUTTONUP = 514;
-constexpr int WM_LBUTTONDBLCLK = 515;
-constexpr int WM_RBUTTONDOWN = 516;
-constexpr int WM_MBUTTONDOWN = 519;
 
 constexpr int kTipLength = 64;
 

@@ -64,26 +64,26 @@ void Form2::onLoad()
     trayRecord.cbSize = tk::trayRecordSize();
     trayRecord.hWnd = self.hWnd();
     trayRecord.uID = 1;
-    trayRecord.uFlags = tk::NIF_MESSAGE | tk::NIF_ICON | tk::NIF_TIP;
-    trayRecord.uCallbackMessage = tk::WM_MOUSEMOVE;
+    trayRecord.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    trayRecord.uCallbackMessage = WM_MOUSEMOVE;
     trayRecord.hIcon = self.icon();
-    tk::Shell_NotifyIconA(tk::NIM_ADD, trayRecord);
+    tk::Shell_NotifyIconA(NIM_ADD, trayRecord);
     ::Form1->show();
 }
 
 void Form2::onUnload()
 {
-    tk::Shell_NotifyIconA(tk::NIM_DELETE, trayRecord);
+    tk::Shell_NotifyIconA(NIM_DELETE, trayRecord);
 }
 
 void Form2::onTerminate()
 {
-    tk::Shell_NotifyIconA(tk::NIM_DELETE, trayRecord);
+    tk::Shell_NotifyIconA(NIM_DELETE, trayRecord);
 }
 
 void Form2::onMouseMove(int, int, float x, float)
 {
-    if (decodeMouseMessage(x, tk::screen().twipsPerPixelX()) != tk::WM_LBUTTONDOWN)
+    if (decodeMouseMessage(x, tk::screen().twipsPerPixelX()) != WM_LBUTTONDOWN)
         return;
     requestPopup();
 }

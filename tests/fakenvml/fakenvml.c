@@ -7,7 +7,11 @@
 #include <string.h>
 #include <time.h>
 
+#ifdef _WIN32
+#define EXPORT __declspec(dllexport)
+#else
 #define EXPORT __attribute__((visibility("default")))
+#endif
 
 typedef int nvmlReturn_t;
 typedef void* nvmlDevice_t;

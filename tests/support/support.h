@@ -17,13 +17,29 @@
 
 namespace support {
 
+// The stand-in library's file name, as the program looks for it.
+#ifdef _WIN32
+inline const std::string kNvmlName = "nvml.dll";
+#else
+inline const std::string kNvmlName = "libnvidia-ml.so.1";
+#endif
+// A build of the stand-in other than the complete one, by its full path.
+inline std::string fakeNvml(const std::string& variant)
+{
+#ifdef _WIN32
+    return KELVANE_FAKE_NVML_DIR "/" + variant + "/nvml-" + variant + ".dll";
+#else
+    return KELVANE_FAKE_NVML_DIR "/" + variant + "/" + kNvmlName;
+#endif
+}
+
 // Runs the event loop until the condition holds or five seconds pass.
 bool waitUntil(const std::function<bool()>& condition);
 
 // The stand-in library as the program itself finds it, on the search path.
 class FakeNvml final {
 public:
-    explicit FakeNvml(const std::string& file = "libnvidia-ml.so.1");
+    explicit FakeNvml(const std::string& file = kNvmlName);
 
     void script(const std::vector<int>& readings, const std::vector<int>& results = {});
     fakenvml_counts counts() const;

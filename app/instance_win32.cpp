@@ -1,0 +1,135 @@
+// Single instance on Windows: a named mutex in the session's namespace
+// decides who is first, and a hidden window of the first carries the show
+// request.
+#include "instance.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <chrono>
+#include <thread>
+
+namespace app {
+namespace {
+
+const wchar_t kWindowClass[] = L"KelvaneInstance";
+constexpr UINT kShow = WM_APP + 7;
+constexpr UINT kReachMs = 2000;
+
+std::wstring widen(const std::string& utf8)
+{
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+LRESULT CALLBACK instanceProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kShow) {
+        auto* onShow =
+            reinterpret_cast<std::function<void()>*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (onShow && *onShow)
+            (*onShow)();
+        return 1;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+} // namespace
+
+struct SingleInstance::State {
+    HANDLE mutex = nullptr;
+    HWND window = nullptr;
+};
+
+std::string SingleInstance::privateFolder()
+{
+    // Named objects under Local\ belong to the user's own session.
+    return "Local";
+}
+
+std::string SingleInstance::currentDisplay()
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return "session" + std::to_string(session);
+}
+
+SingleInstance::SingleInstance(std::string folder, std::string display)
+    : m_folder(std::move(folder)), m_name(nameFor(display))
+{
+}
+
+SingleInstance::~SingleInstance()
+{
+    if (!m_state)
+        return;
+    if (m_state->window)
+        DestroyWindow(m_state->window);
+    if (m_state->mutex)
+        CloseHandle(m_state->mutex);
+}
+
+SingleInstance::Role SingleInstance::start(std::function<void()> onShowRequest)
+{
+    m_onShow = std::move(onShowRequest);
+    m_state = std::make_unique<State>();
+    if (m_folder.empty()) {
+        m_problem = "no session namespace; running without the single-instance check";
+        return Role::Alone;
+    }
+    const std::wstring name = widen(lockPath());
+    m_state->mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (!m_state->mutex) {
+        m_problem = "cannot create the single-instance lock; running without it";
+        return Role::Alone;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(m_state->mutex);
+        m_state->mutex = nullptr;
+        if (forward())
+            return Role::Forwarded;
+        m_problem = "Kelvane is already running, but did not answer";
+        return Role::AlreadyRunning;
+    }
+    listen();
+    return Role::First;
+}
+
+bool SingleInstance::listen()
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = instanceProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kWindowClass;
+    RegisterClassW(&wc);
+    m_state->window =
+        CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, widen(m_name).c_str(), WS_POPUP, 0, 0, 0, 0,
+                        nullptr, nullptr, wc.hInstance, nullptr);
+    if (!m_state->window)
+        return false;
+    SetWindowLongPtrW(m_state->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&m_onShow));
+    return true;
+}
+
+bool SingleInstance::forward()
+{
+    // The first instance takes its mutex a moment before its window exists.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReachMs);
+    for (;;) {
+        if (HWND first = FindWindowW(kWindowClass, widen(m_name).c_str())) {
+            DWORD_PTR answer = 0;
+            return SendMessageTimeoutW(first, kShow, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer) &&
+                   answer == 1;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+} // namespace app

@@ -1,0 +1,62 @@
+#include "library.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace tk {
+namespace {
+
+std::wstring widen(const std::string& utf8)
+{
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+bool isAbsolute(const std::string& path)
+{
+    return (path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
+           path.starts_with("\\\\");
+}
+
+} // namespace
+
+Library::Library(std::string name) : m_name(std::move(name)) {}
+
+// Left loaded: a function of it may still be running on another thread.
+Library::~Library() = default;
+
+bool Library::load()
+{
+    if (m_handle)
+        return true;
+    // A full path is loaded with its own folder searched for what it needs;
+    // a bare name only from the system folder, never from the program's or
+    // the current folder, where anyone could have put a library of that name.
+    const std::wstring name = widen(m_name);
+    HMODULE module = isAbsolute(m_name)
+                         ? LoadLibraryExW(name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                         : LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    m_handle = reinterpret_cast<void*>(module);
+    return m_handle != nullptr;
+}
+
+void* Library::resolve(const char* symbol) const
+{
+    if (!m_handle)
+        return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(m_handle), symbol));
+}
+
+void Library::unload()
+{
+    if (m_handle)
+        FreeLibrary(static_cast<HMODULE>(m_handle));
+    m_handle = nullptr;
+}
+
+} // namespace tk

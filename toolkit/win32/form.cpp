@@ -1,0 +1,671 @@
+#include "win32.h"
+
+#include "toolkit/backend.h"
+#include "toolkit/dispatch.h"
+#include "toolkit/error.h"
+#include "toolkit/screen.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace tk::win32 {
+namespace {
+
+const wchar_t kFormClass[] = L"KelvaneForm";
+const wchar_t kShapeClass[] = L"KelvaneShape";
+
+bool placedByProgram(const Design& design)
+{
+    return design.border == Border::None && !design.taskbarButton;
+}
+
+RECT pixelRect(const Twips& rect)
+{
+    const Screen& s = screen();
+    const int left = s.toPixels(rect.left);
+    const int top = s.toPixelsY(rect.top);
+    return {left, top, left + s.toPixels(rect.width), top + s.toPixelsY(rect.height)};
+}
+
+HWND createChild(const wchar_t* cls, const std::wstring& text, DWORD style, DWORD exStyle,
+                 HWND parent, const Twips& rect)
+{
+    const RECT r = pixelRect(rect);
+    HWND hwnd = CreateWindowExW(
+        exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, r.left, r.top,
+        r.right - r.left, r.bottom - r.top, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont()), FALSE);
+    return hwnd;
+}
+
+std::wstring windowText(HWND hwnd)
+{
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+Color fromColorRef(COLORREF c)
+{
+    return {GetRValue(c), GetGValue(c), GetBValue(c)};
+}
+
+// What every native control of a form has: its window.
+class Native {
+public:
+    virtual ~Native() = default;
+    virtual HWND hwnd() const = 0;
+};
+
+class Win32Label final : public tk::Label, public Native {
+public:
+    Win32Label(HWND parent, const std::string& name, const std::string& caption, const Twips& rect,
+               std::weak_ptr<const void> life)
+        : tk::Label(name, std::move(life)),
+          m_hwnd(createChild(L"STATIC", widen(caption), SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY,
+                             0, parent, rect)),
+          m_fore(fromColorRef(GetSysColor(COLOR_BTNTEXT))),
+          m_back(fromColorRef(GetSysColor(COLOR_BTNFACE)))
+    {
+    }
+    ~Win32Label() override
+    {
+        if (m_brush)
+            DeleteObject(m_brush);
+    }
+
+    HWND hwnd() const override { return m_hwnd; }
+    std::string caption() const override { return narrow(windowText(m_hwnd)); }
+    void setCaption(const std::string& caption) override
+    {
+        // Repainting an unchanged caption twice a second is wasted work.
+        const std::wstring text = widen(caption);
+        if (text != windowText(m_hwnd))
+            SetWindowTextW(m_hwnd, text.c_str());
+    }
+    std::string tip() const override { return m_tip; }
+    void setTip(const std::string& tip) override
+    {
+        if (tip == m_tip)
+            return;
+        m_tip = tip;
+        if (!m_tooltip) {
+            m_tooltip =
+                CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
+                                GetParent(m_hwnd), nullptr, GetModuleHandleW(nullptr), nullptr);
+        }
+        m_tipText = widen(tip);
+        TOOLINFOW info{};
+        info.cbSize = sizeof info;
+        info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        info.hwnd = GetParent(m_hwnd);
+        info.uId = reinterpret_cast<UINT_PTR>(m_hwnd);
+        info.lpszText = m_tipText.data();
+        if (!m_tipAdded)
+            m_tipAdded = SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+        else
+            SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
+    }
+    Color foreColor() const override { return m_fore; }
+    void setForeColor(Color color) override
+    {
+        m_fore = color;
+        InvalidateRect(m_hwnd, nullptr, TRUE);
+    }
+    Color backColor() const override { return m_back; }
+    void setBackColor(Color color) override
+    {
+        m_back = color;
+        if (m_brush)
+            DeleteObject(m_brush);
+        m_brush = nullptr;
+        InvalidateRect(m_hwnd, nullptr, TRUE);
+    }
+    bool isOpaque() const override { return m_opaque; }
+    void setOpaque(bool opaque) override
+    {
+        m_opaque = opaque;
+        InvalidateRect(m_hwnd, nullptr, TRUE);
+    }
+    void setCentred(bool centred) override
+    {
+        LONG_PTR style = GetWindowLongPtrW(m_hwnd, GWL_STYLE) & ~(SS_TYPEMASK);
+        style |= centred ? SS_CENTER : SS_LEFTNOWORDWRAP;
+        SetWindowLongPtrW(m_hwnd, GWL_STYLE, style);
+        InvalidateRect(m_hwnd, nullptr, TRUE);
+    }
+    void setPointer(Pointer pointer) override { m_pointer = pointer; }
+    Pointer pointer() const { return m_pointer; }
+    void onClick(Handler handler) override { m_click = std::move(handler); }
+    void click() override
+    {
+        if (m_click)
+            dispatch(m_click);
+    }
+
+    // The colours a paint of the label asks its form for.
+    HBRUSH paint(HDC dc, HBRUSH formBrush)
+    {
+        SetTextColor(dc, toColorRef(m_fore));
+        if (!m_opaque) {
+            SetBkMode(dc, TRANSPARENT);
+            return formBrush;
+        }
+        SetBkColor(dc, toColorRef(m_back));
+        if (!m_brush)
+            m_brush = CreateSolidBrush(toColorRef(m_back));
+        return m_brush;
+    }
+
+private:
+    HWND m_hwnd;
+    Color m_fore;
+    Color m_back;
+    bool m_opaque = false;
+    Pointer m_pointer = Pointer::Default;
+    HBRUSH m_brush = nullptr;
+    std::string m_tip;
+    std::wstring m_tipText;
+    HWND m_tooltip = nullptr;
+    bool m_tipAdded = false;
+    Handler m_click;
+};
+
+class Win32Button final : public tk::CommandButton, public Native {
+public:
+    Win32Button(HWND parent, const std::string& name, const std::string& caption, const Twips& rect,
+                std::weak_ptr<const void> life, HWND* focus)
+        : tk::CommandButton(name, std::move(life)),
+          m_hwnd(
+              createChild(L"BUTTON", widen(caption), BS_PUSHBUTTON | WS_TABSTOP, 0, parent, rect)),
+          m_focus(focus)
+    {
+    }
+
+    HWND hwnd() const override { return m_hwnd; }
+    std::string caption() const override { return narrow(windowText(m_hwnd)); }
+    void onClick(Handler handler) override { m_click = std::move(handler); }
+    void click() override
+    {
+        if (m_click)
+            dispatch(m_click);
+    }
+    void setFocus() override
+    {
+        // A hidden or inactive window gets its focus when it is activated.
+        *m_focus = m_hwnd;
+        if (GetActiveWindow() == GetParent(m_hwnd))
+            SetFocus(m_hwnd);
+    }
+    bool hasFocus() const override
+    {
+        return GetFocus() == m_hwnd ||
+               (*m_focus == m_hwnd && GetActiveWindow() != GetAncestor(m_hwnd, GA_ROOT));
+    }
+
+private:
+    HWND m_hwnd;
+    HWND* m_focus;
+    Handler m_click;
+};
+
+class Win32Shape final : public tk::Shape, public Native {
+public:
+    Win32Shape(HWND parent, const std::string& name, const Twips& rect,
+               std::weak_ptr<const void> life)
+        : tk::Shape(name, std::move(life)),
+          m_hwnd(createChild(kShapeClass, L"", 0, WS_EX_TRANSPARENT, parent, rect))
+    {
+        // Only the one-pixel outline belongs to the window: whatever lies
+        // inside shows, and takes the clicks.
+        RECT r;
+        GetClientRect(m_hwnd, &r);
+        HRGN outer = CreateRectRgn(0, 0, r.right, r.bottom);
+        HRGN inner = CreateRectRgn(1, 1, r.right - 1, r.bottom - 1);
+        CombineRgn(outer, outer, inner, RGN_DIFF);
+        DeleteObject(inner);
+        SetWindowRgn(m_hwnd, outer, FALSE);
+    }
+    HWND hwnd() const override { return m_hwnd; }
+
+private:
+    HWND m_hwnd;
+};
+
+class Win32Image final : public tk::Image, public Native {
+public:
+    Win32Image(HWND parent, const std::string& name, const Picture& picture, const Twips& rect,
+               std::weak_ptr<const void> life)
+        : tk::Image(name, std::move(life)),
+          m_hwnd(createChild(L"STATIC", L"", SS_ICON | SS_REALSIZEIMAGE, 0, parent, rect))
+    {
+        SendMessageW(m_hwnd, STM_SETICON, reinterpret_cast<WPARAM>(iconOf(picture, 32)), 0);
+    }
+    HWND hwnd() const override { return m_hwnd; }
+
+private:
+    HWND m_hwnd;
+};
+
+class Win32Timer final : public tk::Timer {
+public:
+    Win32Timer(HWND owner, UINT_PTR id, const std::string& name, int intervalMs, bool enabled,
+               std::weak_ptr<const void> life)
+        : tk::Timer(name, std::move(life), intervalMs, enabled), m_owner(owner), m_id(id)
+    {
+    }
+    ~Win32Timer() override { stop(); }
+
+    bool running() const override { return m_running; }
+    UINT_PTR id() const { return m_id; }
+
+protected:
+    void start() override
+    {
+        m_running = SetTimer(m_owner, m_id, static_cast<UINT>(interval()), nullptr) != 0;
+    }
+    void stop() override
+    {
+        if (m_running)
+            KillTimer(m_owner, m_id);
+        m_running = false;
+    }
+
+private:
+    HWND m_owner;
+    UINT_PTR m_id;
+    bool m_running = false;
+};
+
+// A form's window and its controls. Freed after the event that unloaded the
+// form, since that event may be running inside one of the controls.
+struct WindowState {
+    Form& form;
+    Design design;
+    std::weak_ptr<const void> life;
+    HWND hwnd = nullptr;
+    HBRUSH background = nullptr;
+    HWND focus = nullptr;
+    std::vector<std::unique_ptr<tk::Control>> controls;
+
+    WindowState(Form& f, const Design& d, std::weak_ptr<const void> l)
+        : form(f), design(d), life(std::move(l))
+    {
+    }
+    ~WindowState()
+    {
+        controls.clear();
+        if (hwnd)
+            DestroyWindow(hwnd);
+        if (background)
+            DeleteObject(background);
+    }
+
+    bool alive() const { return !life.expired(); }
+
+    template <class T> T* find(HWND child) const
+    {
+        for (const auto& c : controls) {
+            auto* native = dynamic_cast<Native*>(c.get());
+            if (native && native->hwnd() == child)
+                return dynamic_cast<T*>(c.get());
+        }
+        return nullptr;
+    }
+};
+
+LRESULT CALLBACK shapeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_NCHITTEST:
+        return HTTRANSPARENT;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT r;
+        GetClientRect(hwnd, &r);
+        FillRect(dc, &r, GetSysColorBrush(COLOR_WINDOWTEXT));
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* state = reinterpret_cast<WindowState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!state)
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+
+    switch (message) {
+    case WM_CLOSE:
+        // The form decides what a close request means, and when it goes.
+        if (state->alive())
+            dispatch([state] { state->form.closeRequested(); });
+        return 0;
+    case WM_ERASEBKGND: {
+        RECT r;
+        GetClientRect(hwnd, &r);
+        FillRect(reinterpret_cast<HDC>(wParam), &r, state->background);
+        return 1;
+    }
+    case WM_CTLCOLORSTATIC:
+        if (auto* label = state->find<Win32Label>(reinterpret_cast<HWND>(lParam)))
+            return reinterpret_cast<LRESULT>(
+                label->paint(reinterpret_cast<HDC>(wParam), state->background));
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(state->background);
+    case WM_SETCURSOR:
+        if (auto* label = state->find<Win32Label>(reinterpret_cast<HWND>(wParam));
+            label && label->pointer() == Pointer::SizeAll) {
+            SetCursor(LoadCursorW(nullptr, IDC_SIZEALL));
+            return TRUE;
+        }
+        break;
+    case WM_COMMAND:
+        if (!state->alive() || !lParam)
+            return 0;
+        if (auto* label = state->find<Win32Label>(reinterpret_cast<HWND>(lParam));
+            label && HIWORD(wParam) == STN_CLICKED)
+            label->click();
+        else if (auto* button = state->find<Win32Button>(reinterpret_cast<HWND>(lParam));
+                 button && HIWORD(wParam) == BN_CLICKED)
+            button->click();
+        return 0;
+    case WM_TIMER:
+        if (!state->alive())
+            return 0;
+        for (const auto& c : state->controls) {
+            if (auto* timer = dynamic_cast<Win32Timer*>(c.get()); timer && timer->id() == wParam) {
+                timer->tick();
+                break;
+            }
+        }
+        return 0;
+    case WM_MOUSEMOVE: {
+        // The notification area's callback comes this way too, with the
+        // mouse message where a real move has its X.
+        if (!state->alive())
+            return 0;
+        const Screen& s = screen();
+        const int button = ((wParam & MK_LBUTTON) ? 1 : 0) | ((wParam & MK_RBUTTON) ? 2 : 0) |
+                           ((wParam & MK_MBUTTON) ? 4 : 0);
+        const int shift = ((wParam & MK_SHIFT) ? 1 : 0) | ((wParam & MK_CONTROL) ? 2 : 0);
+        state->form.deliverMouseMove(button, shift,
+                                     static_cast<float>(GET_X_LPARAM(lParam)) * s.twipsPerPixelX(),
+                                     static_cast<float>(GET_Y_LPARAM(lParam)) * s.twipsPerPixelY());
+        return 0;
+    }
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focused = GetFocus();
+            if (focused && IsChild(hwnd, focused))
+                state->focus = focused;
+        } else if (state->focus) {
+            SetFocus(state->focus);
+            return 0;
+        }
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void registerClasses()
+{
+    static const bool registered = [] {
+        WNDCLASSW form{};
+        form.style = CS_DBLCLKS;
+        form.lpfnWndProc = formProc;
+        form.hInstance = GetModuleHandleW(nullptr);
+        form.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        form.lpszClassName = kFormClass;
+        RegisterClassW(&form);
+        WNDCLASSW shape{};
+        shape.lpfnWndProc = shapeProc;
+        shape.hInstance = form.hInstance;
+        shape.lpszClassName = kShapeClass;
+        RegisterClassW(&shape);
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&controls);
+        return true;
+    }();
+    (void)registered;
+}
+
+class Win32Window final : public backend::NativeWindow {
+public:
+    Win32Window(Form& form, const Design& design, std::weak_ptr<const void> life)
+        : m_state(new WindowState(form, design, std::move(life)))
+    {
+        registerClasses();
+        DWORD style = WS_CLIPCHILDREN;
+        DWORD exStyle = 0;
+        switch (design.border) {
+        case Border::None:
+            style |= WS_POPUP;
+            break;
+        case Border::FixedSingle:
+            style |= WS_CAPTION | WS_SYSMENU;
+            exStyle |= WS_EX_DLGMODALFRAME;
+            break;
+        case Border::Sizable:
+            style |= WS_OVERLAPPEDWINDOW;
+            break;
+        }
+        exStyle |= design.taskbarButton ? WS_EX_APPWINDOW : WS_EX_TOOLWINDOW;
+        HMENU menu = design.menus.empty() ? nullptr : CreateMenu();
+        for (const Menu& m : design.menus) {
+            HMENU popup = CreatePopupMenu();
+            UINT id = 1000;
+            for (const MenuItem& item : m.items)
+                AppendMenuW(popup, MF_STRING, id++, widen(item.caption).c_str());
+            AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup),
+                        widen(m.caption).c_str());
+        }
+        const Screen& s = screen();
+        RECT r{0, 0, s.toPixels(design.clientWidth), s.toPixelsY(design.clientHeight)};
+        AdjustWindowRectEx(&r, style, menu != nullptr, exStyle);
+        const bool byDefault = design.placement == Placement::WindowsDefault;
+        m_state->background = CreateSolidBrush(design.background ? toColorRef(*design.background)
+                                                                 : GetSysColor(COLOR_BTNFACE));
+        m_state->hwnd = CreateWindowExW(
+            exStyle, kFormClass, widen(design.caption).c_str(), style,
+            byDefault ? CW_USEDEFAULT : 0, byDefault ? CW_USEDEFAULT : 0, r.right - r.left,
+            r.bottom - r.top, nullptr, menu, GetModuleHandleW(nullptr), m_state);
+        if (!design.icon.isNull()) {
+            SendMessageW(m_state->hwnd, WM_SETICON, ICON_BIG,
+                         reinterpret_cast<LPARAM>(iconOf(design.icon, 32)));
+            SendMessageW(m_state->hwnd, WM_SETICON, ICON_SMALL,
+                         reinterpret_cast<LPARAM>(iconOf(design.icon, 16)));
+        }
+    }
+
+    ~Win32Window() override
+    {
+        ShowWindow(m_state->hwnd, SW_HIDE);
+        for (const auto& c : m_state->controls)
+            if (auto* timer = dynamic_cast<Win32Timer*>(c.get()))
+                timer->halt();
+        WindowState* state = m_state;
+        backend::postToLoop([state] { delete state; });
+    }
+
+    HWND hwnd() const { return m_state->hwnd; }
+
+    WindowHandle handle() const override { return reinterpret_cast<WindowHandle>(hwnd()); }
+
+    Pixels position() const override
+    {
+        RECT r;
+        GetWindowRect(hwnd(), &r);
+        return {r.left, r.top};
+    }
+
+    Pixels frameSize() const override
+    {
+        RECT r;
+        GetWindowRect(hwnd(), &r);
+        return {r.right - r.left, r.bottom - r.top};
+    }
+
+    void moveTo(float leftTwips, float topTwips) override
+    {
+        const Pixels at = pixelsFor(leftTwips, topTwips);
+        SetWindowPos(hwnd(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    Pixels pixelsFor(float leftTwips, float topTwips) const override
+    {
+        // A window the program places itself has its right edge where its
+        // twips say: at 144 dpi the popup is 277.5 pixels wide, and rounding
+        // its left edge and its width one by one would put it a pixel past
+        // the screen's edge.
+        const Screen& s = screen();
+        int x = s.toPixels(leftTwips);
+        if (placedByProgram(m_state->design)) {
+            const int width = frameSize().x;
+            const float widthTwips = s.toPixels(m_state->design.clientWidth) == width
+                                         ? m_state->design.clientWidth
+                                         : static_cast<float>(width) * s.twipsPerPixelX();
+            x = s.toPixels(leftTwips + widthTwips) - width;
+        }
+        return {x, s.toPixelsY(topTwips)};
+    }
+
+    void show() override
+    {
+        // The popup never takes the keyboard from the window in use.
+        ShowWindow(hwnd(), placedByProgram(m_state->design) ? SW_SHOWNOACTIVATE : SW_SHOW);
+        if (!placedByProgram(m_state->design))
+            SetForegroundWindow(hwnd());
+    }
+    void hide() override { ShowWindow(hwnd(), SW_HIDE); }
+    void raise() override
+    {
+        if (placedByProgram(m_state->design))
+            SetWindowPos(hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        else
+            SetForegroundWindow(hwnd());
+    }
+    bool isVisible() const override { return IsWindowVisible(hwnd()) != FALSE; }
+
+    bool hasTaskbarEntry() const override
+    {
+        // What the shell's taskbar lists: unowned windows that are not tool
+        // windows, and any that ask for a button.
+        const LONG_PTR ex = GetWindowLongPtrW(hwnd(), GWL_EXSTYLE);
+        if (ex & WS_EX_APPWINDOW)
+            return true;
+        return !(ex & WS_EX_TOOLWINDOW) && GetWindow(hwnd(), GW_OWNER) == nullptr;
+    }
+
+    Label& addLabel(const std::string& name, const std::string& caption, const Twips& rect) override
+    {
+        return add(std::make_unique<Win32Label>(hwnd(), name, caption, rect, m_state->life));
+    }
+    CommandButton& addButton(const std::string& name, const std::string& caption,
+                             const Twips& rect) override
+    {
+        return add(std::make_unique<Win32Button>(hwnd(), name, caption, rect, m_state->life,
+                                                 &m_state->focus));
+    }
+    Shape& addShape(const std::string& name, const Twips& rect) override
+    {
+        return add(std::make_unique<Win32Shape>(hwnd(), name, rect, m_state->life));
+    }
+    Image& addImage(const std::string& name, const Picture& picture, const Twips& rect) override
+    {
+        return add(std::make_unique<Win32Image>(hwnd(), name, picture, rect, m_state->life));
+    }
+    Timer& addTimer(const std::string& name, int intervalMs, bool enabled) override
+    {
+        const UINT_PTR id = m_state->controls.size() + 1;
+        return add(
+            std::make_unique<Win32Timer>(hwnd(), id, name, intervalMs, enabled, m_state->life));
+    }
+
+    void stackFrontToBack(std::initializer_list<const Control*> controls) override
+    {
+        for (auto it = std::rbegin(controls); it != std::rend(controls); ++it)
+            bringToFront(**it);
+    }
+    void bringToFront(const Control& control) override
+    {
+        SetWindowPos(handleOf(control), HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    void setTabOrder(std::initializer_list<const Control*> controls) override
+    {
+        // The dialog manager moves the focus in z-order.
+        HWND previous = nullptr;
+        for (const Control* control : controls) {
+            HWND hwnd = handleOf(*control);
+            SetWindowPos(hwnd, previous ? previous : HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            previous = hwnd;
+        }
+    }
+    void haltTimers() override
+    {
+        for (const auto& c : m_state->controls)
+            if (auto* timer = dynamic_cast<Win32Timer*>(c.get()))
+                timer->halt();
+    }
+
+private:
+    template <class T> T& add(std::unique_ptr<T> control)
+    {
+        T& ref = *control;
+        m_state->controls.push_back(std::move(control));
+        return ref;
+    }
+
+    WindowState* m_state;
+};
+
+} // namespace
+
+HWND handleOf(const Form& form)
+{
+    return reinterpret_cast<HWND>(form.hWnd());
+}
+
+HWND handleOf(const Control& control)
+{
+    if (auto* native = dynamic_cast<const Native*>(&control))
+        return native->hwnd();
+    throw Error(Status::InvalidCall, control.name() + " is not a window");
+}
+
+bool isFormWindow(HWND hwnd)
+{
+    wchar_t name[32] = {};
+    return hwnd && GetClassNameW(hwnd, name, 32) && std::wstring(name) == kFormClass;
+}
+
+} // namespace tk::win32
+
+namespace tk::backend {
+
+std::unique_ptr<NativeWindow> createWindow(Form& form, const Design& design,
+                                           std::weak_ptr<const void> life)
+{
+    return std::make_unique<win32::Win32Window>(form, design, std::move(life));
+}
+
+} // namespace tk::backend

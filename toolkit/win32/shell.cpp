@@ -1,0 +1,77 @@
+#include "win32.h"
+
+#include "toolkit/backend.h"
+#include "toolkit/shell.h"
+
+#include <shellapi.h>
+
+#include <cstddef>
+#include <cstring>
+#include <map>
+#include <utility>
+
+namespace tk {
+namespace {
+
+using Key = std::pair<WindowHandle, std::int32_t>;
+
+// The icons added, so that they can be added again when Explorer restarts.
+std::map<Key, TrayIconRecord>& icons()
+{
+    static auto* table = new std::map<Key, TrayIconRecord>;
+    return *table;
+}
+
+// The first version of the record: what the shell has always taken.
+constexpr std::size_t kFirstVersionSize = offsetof(NOTIFYICONDATAA, szTip) + 64;
+
+BOOL call(DWORD operation, const TrayIconRecord& record)
+{
+    NOTIFYICONDATAA data{};
+    data.cbSize = static_cast<DWORD>(record.cbSize);
+    data.hWnd = reinterpret_cast<HWND>(record.hWnd);
+    data.uID = static_cast<UINT>(record.uID);
+    data.uFlags = static_cast<UINT>(record.uFlags);
+    data.uCallbackMessage = static_cast<UINT>(record.uCallbackMessage);
+    data.hIcon = win32::iconOf(Picture::fromHandle(record.hIcon), GetSystemMetrics(SM_CXSMICON));
+    std::strncpy(data.szTip, record.szTip.c_str(), sizeof data.szTip - 1);
+    return Shell_NotifyIconA(operation, &data);
+}
+
+} // namespace
+
+std::int32_t trayRecordSize()
+{
+    return static_cast<std::int32_t>(kFirstVersionSize);
+}
+
+std::int32_t backend::notifyIcon(std::int32_t operation, TrayIconRecord& record)
+{
+    const Key key{record.hWnd, record.uID};
+    if (operation == NIM_ADD) {
+        if (icons().count(key))
+            return 0;
+        if (!call(NIM_ADD, record))
+            return 0;
+        icons()[key] = record;
+        return 1;
+    }
+    if (operation == NIM_DELETE) {
+        icons().erase(key);
+        return call(NIM_DELETE, record) ? 1 : 0;
+    }
+    return call(static_cast<DWORD>(operation), record) ? 1 : 0;
+}
+
+bool iconRegistered(WindowHandle hWnd, std::int32_t id)
+{
+    return icons().count({hWnd, id}) != 0;
+}
+
+void win32::readdIcons()
+{
+    for (const auto& [key, record] : icons())
+        call(NIM_ADD, record);
+}
+
+} // namespace tk
