@@ -2,7 +2,9 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test sanitize bench soak clean
+WINDOWS_DIR ?= build-windows
+
+.PHONY: all deps configure build run test sanitize bench soak clean windows windows-build
 
 all: build
 
@@ -18,8 +20,20 @@ build: configure
 run: build
 	@scripts/run $(BUILD_DIR)
 
-test: build
+# Linux, then the Windows build under Wine.
+test: build windows-build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+	@cd $(WINDOWS_DIR) && ctest --output-on-failure -j$(JOBS)
+
+# kelvane.exe, its installer and a portable .zip, cross-built with mingw-w64.
+windows-build: deps
+	@cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(WINDOWS_DIR) -j$(JOBS)
+
+windows: windows-build
+	@cd $(WINDOWS_DIR) && cpack >/dev/null
+	@cd $(WINDOWS_DIR) && ls -l kelvane.exe kelvane-*-win64.exe kelvane-*-win64.zip
 
 # The whole test suite again, built with AddressSanitizer and UBSan.
 sanitize: deps
@@ -46,4 +60,4 @@ soak: deps
 	@bench/soak.sh $(BUILD_DIR) $(DURATION)
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(WINDOWS_DIR)

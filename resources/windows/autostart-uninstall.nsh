@@ -1,0 +1,1 @@
+DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "Kelvane"

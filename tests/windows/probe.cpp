@@ -1,0 +1,81 @@
+// Reads Kelvane's windows back through Win32, as another program on the
+// same desktop sees them: a window moved below the screen is unmapped on
+// the X side under Wine, but Windows still knows where it is.
+//   probe popup    x y width height visible, of the popup
+//   probe labels   the text of each of the popup's labels, one per line
+//   probe count    how many Kelvane forms exist
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<HWND> forms()
+{
+    std::vector<HWND> found;
+    EnumWindows(
+        [](HWND hwnd, LPARAM out) -> BOOL {
+            wchar_t name[32] = {};
+            GetClassNameW(hwnd, name, 32);
+            if (std::wstring(name) == L"KelvaneForm")
+                reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// The popup is the form that keeps off the taskbar.
+HWND popup()
+{
+    for (HWND hwnd : forms())
+        if (GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)
+            return hwnd;
+    return nullptr;
+}
+
+std::string utf8(const wchar_t* text)
+{
+    char out[512] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out - 1, nullptr, nullptr);
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string what = argc > 1 ? argv[1] : "";
+    if (what == "count") {
+        std::printf("%zu\n", forms().size());
+        return 0;
+    }
+    HWND window = popup();
+    if (!window)
+        return 1;
+    if (what == "popup") {
+        RECT r;
+        GetWindowRect(window, &r);
+        std::printf("%ld %ld %ld %ld %d\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
+                    IsWindowVisible(window) ? 1 : 0);
+        return 0;
+    }
+    if (what == "labels") {
+        for (HWND child = GetWindow(window, GW_CHILD); child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t cls[32] = {};
+            GetClassNameW(child, cls, 32);
+            if (std::wstring(cls) != L"Static")
+                continue;
+            wchar_t text[256] = {};
+            SendMessageW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+            std::printf("%s\n", utf8(text).c_str());
+        }
+        return 0;
+    }
+    std::fprintf(stderr, "usage: probe popup|labels|count\n");
+    return 2;
+}

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The Windows build end to end: kelvane.exe under Wine on a virtual X display
+# with trayer as the notification area, driven with xdotool and read back
+# through Win32 by the probe. Runs in the given Wine prefixes (96 and 144
+# dpi, with the stand-in NVML in their system folders).
+set -uo pipefail
+exe=${1:?usage: run-windows-desktop-tests.sh KELVANE_EXE PROBE_EXE PREFIX_ROOT}
+probe_exe=${2:?}
+prefixes=${3:?}
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/virtual-desktop.sh"
+KELVANE=$exe
+source "$here/../desktop/lib.sh"
+
+vd_session
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$prefixes/96
+vd_start_display 960x720
+start_tray
+
+probe() { wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
+# Wine docks the icon as a window of its explorer.exe in the panel.
+icon_window() {
+    local panel
+    panel=$(panel_window) || return 1
+    xwininfo -tree -id "$panel" | awk '/\("explorer.exe" "explorer.exe"\)/ {print $1; exit}' | grep .
+}
+reads_43_and_45() { reads '43°c' && reads '45°c'; }
+reads_nothing() { reads '--°c'; }
+popup_is() { probe popup | grep -q "^$1"; }
+probe_y() { local x y w h v; read -r x y w h v < <(probe popup) && echo "$y"; }
+at() { [ "$(probe_y)" = "$1" ]; }
+reads() { probe labels | grep -qx -e "$1"; }
+kelvane_running() { kill -0 "$kelvane_pid" 2>/dev/null; }
+icon_here() { icon_window >/dev/null; }
+run_kelvane() {
+    local log=$1
+    shift
+    env "$@" wine "$exe" >"$work/$log" 2>&1 &
+    kelvane_pid=$!
+    pids+=($kelvane_pid)
+}
+quit() {
+    local x y w h v
+    read -r x y w h v < <(probe popup)
+    # "Quitter", the right-hand grey block (1920 + 735 / 2, 840 + 255 / 2 twips).
+    xdotool mousemove $((x + 2287 / 15)) $((y + 967 / 15)) click 1
+}
+
+run_kelvane first.log FAKENVML_SCRIPT=40,45,43
+check "the popup rests at 775,609 on a 960 x 720 screen" wait_for 30 at 609
+check "it is 185 x 81 pixels at 96 dpi" popup_is '775 609 185 81 1'
+check "the icon docks in the tray" wait_for 10 icon_here
+check "readings 40, 45, 43 show 43 now and a peak of 45" wait_for 10 reads_43_and_45
+
+read -r x y w h v < <(probe popup)
+# "Masqué", the middle grey block (1080 + 735 / 2, 840 + 255 / 2 twips).
+xdotool mousemove $((x + 1447 / 15)) $((y + 967 / 15)) click 1
+check "Masqué slides the popup down to 722" wait_for 10 at 722
+click_icon 3
+sleep 0.5
+check "a right click on the icon does nothing" at 722
+# Wine's tray sometimes lets the first click on a freshly docked icon pass;
+# clicking again while the popup slides up changes nothing.
+clicked_back() { click_icon 1 && wait_for 1.5 at 608; }
+check "a left click on the icon brings it back to 608" wait_for 10 clicked_back
+
+xdotool mousemove $((x + 1447 / 15)) $((y + 967 / 15)) click 1
+wait_for 10 at 722
+wine "$exe" >"$work/second.log" 2>&1
+second=$?
+check "a second start exits 0" test "$second" = 0
+check "and brings the popup back" wait_for 10 at 608
+check "only one Kelvane runs" test "$(probe count)" = 2
+
+quit
+check "Quitter ends the program" wait_for 10 not kelvane_running
+wait "$kelvane_pid"
+check "with status 0" test "$?" = 0
+check "and takes its icon away" wait_for 10 not icon_here
+
+nvml=$WINEPREFIX/drive_c/windows/system32/nvml.dll
+mv "$nvml" "$nvml.away"
+run_kelvane nonvml.log
+check "without nvml.dll the popup shows --°c" wait_for 30 reads_nothing
+quit
+wait_for 10 not kelvane_running
+mv "$nvml.away" "$nvml"
+
+export WINEPREFIX=$prefixes/144
+run_kelvane hidpi.log
+check "at 144 dpi the popup is 278 pixels wide with its right edge on the screen's" \
+    wait_for 30 popup_is '682 554 278 122 1'
+quit
+wait_for 10 not kelvane_running
+wineserver -k 2>/dev/null
+
+summary
