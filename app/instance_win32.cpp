@@ -3,6 +3,8 @@
 // request.
 #include "instance.h"
 
+#include "toolkit/wide.h"
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -17,15 +19,6 @@ namespace {
 const wchar_t kWindowClass[] = L"KelvaneInstance";
 constexpr UINT kShow = WM_APP + 7;
 constexpr UINT kReachMs = 2000;
-
-std::wstring widen(const std::string& utf8)
-{
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
 
 LRESULT CALLBACK instanceProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -82,7 +75,7 @@ SingleInstance::Role SingleInstance::start(std::function<void()> onShowRequest)
         m_problem = "no session namespace; running without the single-instance check";
         return Role::Alone;
     }
-    const std::wstring name = widen(lockPath());
+    const std::wstring name = tk::widen(lockPath());
     m_state->mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     if (!m_state->mutex) {
         m_problem = "cannot create the single-instance lock; running without it";
@@ -108,8 +101,8 @@ bool SingleInstance::listen()
     wc.lpszClassName = kWindowClass;
     RegisterClassW(&wc);
     m_state->window =
-        CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, widen(m_name).c_str(), WS_POPUP, 0, 0, 0, 0,
-                        nullptr, nullptr, wc.hInstance, nullptr);
+        CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, tk::widen(m_name).c_str(), WS_POPUP, 0, 0,
+                        0, 0, nullptr, nullptr, wc.hInstance, nullptr);
     if (!m_state->window)
         return false;
     SetWindowLongPtrW(m_state->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&m_onShow));
@@ -121,7 +114,7 @@ bool SingleInstance::forward()
     // The first instance takes its mutex a moment before its window exists.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReachMs);
     for (;;) {
-        if (HWND first = FindWindowW(kWindowClass, widen(m_name).c_str())) {
+        if (HWND first = FindWindowW(kWindowClass, tk::widen(m_name).c_str())) {
             DWORD_PTR answer = 0;
             return SendMessageTimeoutW(first, kShow, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer) &&
                    answer == 1;

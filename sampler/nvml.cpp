@@ -3,6 +3,8 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include "toolkit/wide.h"
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -98,12 +100,7 @@ std::string NvmlSource::defaultLibrary()
                 GetFileAttributesW(nvsmi.c_str()) != INVALID_FILE_ATTRIBUTES
             ? nvsmi
             : system;
-    const int size = WideCharToMultiByte(CP_UTF8, 0, chosen.data(), static_cast<int>(chosen.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string path(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, chosen.data(), static_cast<int>(chosen.size()), path.data(),
-                        size, nullptr, nullptr);
-    return path;
+    return tk::narrow(chosen);
 #else
     return "libnvidia-ml.so.1";
 #endif

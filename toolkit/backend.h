@@ -62,6 +62,17 @@ protected:
     NativeWindow() = default;
 };
 
+// A borderless window off the taskbar is placed by the program alone.
+bool placedByProgram(const Design& design);
+// The width in twips of a window whose frame is this many pixels wide: its
+// design's where the two agree.
+float frameWidthTwips(const Design& design, int framePixels);
+// Where a window's frame goes for these twips. One the program places has
+// its right edge where its twips say: at 144 dpi the popup is 277.5 pixels
+// wide, and rounding its left edge and its width one by one would put it a
+// pixel past the screen's edge.
+Pixels framePosition(const Design& design, float leftTwips, float topTwips, int framePixels);
+
 // A hidden window for the form; its controls expire with life. Destroying
 // it may free the native window later, once the current event is done.
 std::unique_ptr<NativeWindow> createWindow(Form& form, const Design& design,

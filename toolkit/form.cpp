@@ -250,4 +250,27 @@ void Form::centre()
                      static_cast<float>(y) * s.twipsPerPixelY());
 }
 
+bool backend::placedByProgram(const Design& design)
+{
+    return design.border == Border::None && !design.taskbarButton;
+}
+
+float backend::frameWidthTwips(const Design& design, int framePixels)
+{
+    const Screen& s = screen();
+    if (s.toPixels(design.clientWidth) == framePixels)
+        return design.clientWidth;
+    return static_cast<float>(framePixels) * s.twipsPerPixelX();
+}
+
+Pixels backend::framePosition(const Design& design, float leftTwips, float topTwips,
+                              int framePixels)
+{
+    const Screen& s = screen();
+    int x = s.toPixels(leftTwips);
+    if (placedByProgram(design))
+        x = s.toPixels(leftTwips + frameWidthTwips(design, framePixels)) - framePixels;
+    return {x, s.toPixelsY(topTwips)};
+}
+
 } // namespace tk

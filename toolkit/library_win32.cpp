@@ -1,4 +1,5 @@
 #include "library.h"
+#include "wide.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -7,15 +8,6 @@
 
 namespace tk {
 namespace {
-
-std::wstring widen(const std::string& utf8)
-{
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
 
 bool isAbsolute(const std::string& path)
 {

@@ -4,7 +4,10 @@
 //   probe popup    x y width height visible, of the popup
 //   probe labels   the text of each of the popup's labels, one per line
 //   probe count    how many Kelvane forms exist
+//   probe memory   the Kelvane process's working set and private bytes, KiB
 #include <windows.h>
+// after windows.h, which it needs
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -61,6 +64,20 @@ int main(int argc, char** argv)
         GetWindowRect(window, &r);
         std::printf("%ld %ld %ld %ld %d\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
                     IsWindowVisible(window) ? 1 : 0);
+        return 0;
+    }
+    if (what == "memory") {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+        PROCESS_MEMORY_COUNTERS_EX counters{};
+        counters.cb = sizeof counters;
+        if (!process ||
+            !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                  sizeof counters))
+            return 1;
+        std::printf("%zu %zu\n", counters.WorkingSetSize / 1024, counters.PrivateUsage / 1024);
+        CloseHandle(process);
         return 0;
     }
     if (what == "labels") {

@@ -20,7 +20,7 @@ namespace {
 
 bool bypassesWindowManager(const Design& design)
 {
-    return design.border == Border::None && !design.taskbarButton;
+    return backend::placedByProgram(design);
 }
 
 Qt::WindowFlags flagsFor(const Design& design)
@@ -191,15 +191,8 @@ public:
 
     Pixels pixelsFor(float leftTwips, float topTwips) const override
     {
-        // A window the program places itself has its right edge where its
-        // twips say: at 144 dpi the popup is 277.5 pixels wide, and rounding
-        // its left edge and its width one by one would put it a pixel past
-        // the screen's edge.
-        const Screen& s = screen();
-        int x = s.toPixels(leftTwips);
-        if (bypassesWindowManager(m_design))
-            x = s.toPixels(leftTwips + widthTwips()) - m_window->frameGeometry().width();
-        return {x, s.toPixelsY(topTwips)};
+        return backend::framePosition(m_design, leftTwips, topTwips,
+                                      m_window->frameGeometry().width());
     }
 
     void show() override { m_window->show(); }
@@ -281,20 +274,12 @@ private:
         if (!native || dpr == std::floor(dpr))
             return;
         const Screen& s = screen();
-        const qreal logicalRight = origin().x() + (leftTwips + widthTwips()) / s.twipsPerPixelX();
+        const float width = backend::frameWidthTwips(m_design, m_window->frameGeometry().width());
+        const qreal logicalRight = origin().x() + (leftTwips + width) / s.twipsPerPixelX();
         QRect geometry = native->geometry();
         geometry.moveLeft(qRound(logicalRight * dpr) - geometry.width());
         if (geometry != native->geometry())
             native->setGeometry(geometry);
-    }
-
-    float widthTwips() const
-    {
-        const Screen& s = screen();
-        const int px = m_window->frameGeometry().width();
-        if (s.toPixels(m_design.clientWidth) == px)
-            return m_design.clientWidth;
-        return static_cast<float>(px) * s.twipsPerPixelX();
     }
 
     Design m_design;

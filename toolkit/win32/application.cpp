@@ -93,29 +93,6 @@ void dispatchMessage(MSG& msg)
 
 } // namespace
 
-std::wstring win32::widen(const std::string& utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
-std::string win32::narrow(const std::wstring& utf16)
-{
-    if (utf16.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
-
 HWND win32::messageWindow()
 {
     return posted().window;
@@ -218,7 +195,7 @@ void backend::postToLoop(std::function<void()> function)
 
 void backend::showFatal(const std::string& message)
 {
-    MessageBoxW(nullptr, win32::widen(message).c_str(), L"Kelvane", MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, widen(message).c_str(), L"Kelvane", MB_OK | MB_ICONERROR);
 }
 
 struct OneShot::Native {

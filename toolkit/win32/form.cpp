@@ -18,10 +18,7 @@ namespace {
 const wchar_t kFormClass[] = L"KelvaneForm";
 const wchar_t kShapeClass[] = L"KelvaneShape";
 
-bool placedByProgram(const Design& design)
-{
-    return design.border == Border::None && !design.taskbarButton;
-}
+using backend::placedByProgram;
 
 RECT pixelRect(const Twips& rect)
 {
@@ -531,20 +528,7 @@ public:
 
     Pixels pixelsFor(float leftTwips, float topTwips) const override
     {
-        // A window the program places itself has its right edge where its
-        // twips say: at 144 dpi the popup is 277.5 pixels wide, and rounding
-        // its left edge and its width one by one would put it a pixel past
-        // the screen's edge.
-        const Screen& s = screen();
-        int x = s.toPixels(leftTwips);
-        if (placedByProgram(m_state->design)) {
-            const int width = frameSize().x;
-            const float widthTwips = s.toPixels(m_state->design.clientWidth) == width
-                                         ? m_state->design.clientWidth
-                                         : static_cast<float>(width) * s.twipsPerPixelX();
-            x = s.toPixels(leftTwips + widthTwips) - width;
-        }
-        return {x, s.toPixelsY(topTwips)};
+        return backend::framePosition(m_state->design, leftTwips, topTwips, frameSize().x);
     }
 
     void show() override

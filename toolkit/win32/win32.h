@@ -5,6 +5,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/form.h"
 #include "toolkit/picture.h"
+#include "toolkit/wide.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -15,9 +16,6 @@
 #include <string>
 
 namespace tk::win32 {
-
-std::wstring widen(const std::string& utf8);
-std::string narrow(const std::wstring& utf16);
 
 // The hidden top-level window that carries posted work, one-shot timers and
 // the shell's broadcasts for the whole program.
