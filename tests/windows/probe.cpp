@@ -5,6 +5,8 @@
 //   probe labels   the text of each of the popup's labels, one per line
 //   probe count    how many Kelvane forms exist
 //   probe memory   the Kelvane process's working set and private bytes, KiB
+//   probe close    asks the popup to close, as Alt+F4 does
+//   probe logoff   tells Kelvane the session ends, as Windows does at sign-out
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
@@ -56,9 +58,20 @@ int main(int argc, char** argv)
         std::printf("%zu\n", forms().size());
         return 0;
     }
+    if (what == "logoff") {
+        HWND session = FindWindowW(L"KelvaneSession", nullptr);
+        if (!session || !SendMessageW(session, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF))
+            return 1;
+        SendMessageW(session, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        return 0;
+    }
     HWND window = popup();
     if (!window)
         return 1;
+    if (what == "close") {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
     if (what == "popup") {
         RECT r;
         GetWindowRect(window, &r);

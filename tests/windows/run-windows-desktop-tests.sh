@@ -65,8 +65,9 @@ check "a right click on the icon does nothing" at 722
 clicked_back() { click_icon 1 && wait_for 1.5 at 608; }
 check "a left click on the icon brings it back to 608" wait_for 10 clicked_back
 
-xdotool mousemove $((x + 1447 / 15)) $((y + 967 / 15)) click 1
-wait_for 10 at 722
+probe close
+check "a close request (Alt+F4) slides the popup down too" wait_for 10 at 722
+check "and leaves Kelvane running" kelvane_running
 wine "$exe" >"$work/second.log" 2>&1
 second=$?
 check "a second start exits 0" test "$second" = 0
@@ -83,8 +84,11 @@ nvml=$WINEPREFIX/drive_c/windows/system32/nvml.dll
 mv "$nvml" "$nvml.away"
 run_kelvane nonvml.log
 check "without nvml.dll the popup shows --°c" wait_for 30 reads_nothing
-quit
-wait_for 10 not kelvane_running
+probe logoff
+check "signing out ends Kelvane" wait_for 10 not kelvane_running
+wait "$kelvane_pid"
+check "with status 0" test "$?" = 0
+check "and takes its icon away" wait_for 10 not icon_here
 mv "$nvml.away" "$nvml"
 
 export WINEPREFIX=$prefixes/144
