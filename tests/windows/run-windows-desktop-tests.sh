@@ -18,7 +18,16 @@ export WINEPREFIX=$prefixes/96
 vd_start_display 960x720
 start_tray
 
-probe() { wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
+# A Wine process that starts while the machine is busy may come up empty;
+# the probe is asked again before its answer counts.
+probe() {
+    local out attempt
+    for attempt in 1 2 3; do
+        out=$(wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r')
+        [ -n "$out" ] && break
+    done
+    printf '%s\n' "$out" | tee -a "$work/probe.log"
+}
 # Wine docks the icon as a window of its explorer.exe in the panel.
 icon_window() {
     local panel
@@ -50,45 +59,45 @@ quit() {
 run_kelvane first.log FAKENVML_SCRIPT=40,45,43
 check "the popup rests at 775,609 on a 960 x 720 screen" wait_for 30 at 609
 check "it is 185 x 81 pixels at 96 dpi" popup_is '775 609 185 81 1'
-check "the icon docks in the tray" wait_for 10 icon_here
+check "the icon docks in the tray" wait_for 30 icon_here
 check "readings 40, 45, 43 show 43 now and a peak of 45" wait_for 10 reads_43_and_45
 
 read -r x y w h v < <(probe popup)
 # "Masqué", the middle grey block (1080 + 735 / 2, 840 + 255 / 2 twips).
 xdotool mousemove $((x + 1447 / 15)) $((y + 967 / 15)) click 1
-check "Masqué slides the popup down to 722" wait_for 10 at 722
+check "Masqué slides the popup down to 722" wait_for 20 at 722
 click_icon 3
 sleep 0.5
 check "a right click on the icon does nothing" at 722
 # Wine's tray sometimes lets the first click on a freshly docked icon pass;
 # clicking again while the popup slides up changes nothing.
-clicked_back() { click_icon 1 && wait_for 1.5 at 608; }
-check "a left click on the icon brings it back to 608" wait_for 10 clicked_back
+clicked_back() { click_icon 1 && wait_for 3 at 608; }
+check "a left click on the icon brings it back to 608" wait_for 30 clicked_back
 
+wait_for 20 at 608
 probe close
-check "a close request (Alt+F4) slides the popup down too" wait_for 10 at 722
+check "a close request (Alt+F4) slides the popup down too" wait_for 20 at 722
 check "and leaves Kelvane running" kelvane_running
 wine "$exe" >"$work/second.log" 2>&1
 second=$?
 check "a second start exits 0" test "$second" = 0
-check "and brings the popup back" wait_for 10 at 608
+check "and brings the popup back" wait_for 20 at 608
 check "only one Kelvane runs" test "$(probe count)" = 2
 
 quit
-check "Quitter ends the program" wait_for 10 not kelvane_running
-wait "$kelvane_pid"
-check "with status 0" test "$?" = 0
-check "and takes its icon away" wait_for 10 not icon_here
+check "Quitter ends the program" ended_within 10
+check "with status 0" test "$status" = 0
+check "and takes its icon away" wait_for 20 not icon_here
 
 nvml=$WINEPREFIX/drive_c/windows/system32/nvml.dll
 mv "$nvml" "$nvml.away"
+trap 'mv "$nvml.away" "$nvml" 2>/dev/null; vd_cleanup' EXIT
 run_kelvane nonvml.log
 check "without nvml.dll the popup shows --°c" wait_for 30 reads_nothing
 probe logoff
-check "signing out ends Kelvane" wait_for 10 not kelvane_running
-wait "$kelvane_pid"
-check "with status 0" test "$?" = 0
-check "and takes its icon away" wait_for 10 not icon_here
+check "signing out ends Kelvane" ended_within 10
+check "with status 0" test "$status" = 0
+check "and takes its icon away" wait_for 20 not icon_here
 mv "$nvml.away" "$nvml"
 
 export WINEPREFIX=$prefixes/144
@@ -96,7 +105,8 @@ run_kelvane hidpi.log
 check "at 144 dpi the popup is 278 pixels wide with its right edge on the screen's" \
     wait_for 30 popup_is '682 554 278 122 1'
 quit
-wait_for 10 not kelvane_running
+ended_within 10
 wineserver -k 2>/dev/null
 
+[ "$failed" -ne 0 ] && xwininfo -root -tree >"$work/windows.log" 2>&1
 summary
