@@ -51,10 +51,11 @@ std::int32_t backend::notifyIcon(std::int32_t operation, TrayIconRecord& record)
     if (operation == NIM_ADD) {
         if (icons().count(key))
             return 0;
-        if (!call(NIM_ADD, record))
-            return 0;
+        // Kept even when the shell refuses it for now (Explorer still
+        // starting at sign-in, or too busy to answer): it is added again
+        // when the taskbar announces itself.
         icons()[key] = record;
-        return 1;
+        return call(NIM_ADD, record) ? 1 : 0;
     }
     if (operation == NIM_DELETE) {
         icons().erase(key);
