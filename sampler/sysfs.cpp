@@ -2,6 +2,8 @@
 
 #include "attribute.h"
 
+#include "toolkit/error.h"
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -31,18 +33,6 @@ pciKey(const std::string& address)
 
 } // namespace
 
-std::string trimmed(const std::string& text)
-{
-    const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && space(text[begin]))
-        ++begin;
-    while (end > begin && space(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
 Sysfs::Sysfs(std::string root) : m_root(std::move(root)) {}
 
 std::string Sysfs::path(const std::string& relative) const
@@ -62,7 +52,7 @@ std::optional<std::string> Sysfs::read(const std::string& absolutePath) const
     const std::optional<std::string> data = readRaw(absolutePath);
     if (!data)
         return std::nullopt;
-    std::string text = trimmed(*data);
+    std::string text = tk::trimmed(*data);
     if (text.empty())
         return std::nullopt;
     return text;
@@ -76,7 +66,7 @@ std::optional<std::int64_t> Sysfs::readInteger(const std::string& absolutePath) 
     const std::optional<std::string> data = readRaw(absolutePath);
     if (!data || !std::regex_match(*data, decimal))
         return std::nullopt;
-    const std::string digits = trimmed(*data);
+    const std::string digits = tk::trimmed(*data);
     const char* begin = digits.data() + (digits[0] == '+' ? 1 : 0);
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(begin, digits.data() + digits.size(), value);

@@ -56,7 +56,4 @@ std::vector<DrmCard> drmCards(const Sysfs& sysfs);
 // Millidegrees to whole degrees, halves away from zero.
 std::int32_t roundMillidegrees(std::int64_t millidegrees);
 
-// Trims spaces, tabs and line ends at both ends.
-std::string trimmed(const std::string& text);
-
 } // namespace sampler

@@ -17,15 +17,23 @@ float checked(float value)
     return value;
 }
 
-double toDouble(const std::string& text)
+std::string trimmed(const std::string& text)
 {
     const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    while (begin < end && space(*begin))
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && space(text[begin]))
         ++begin;
-    while (end > begin && space(end[-1]))
+    while (end > begin && space(text[end - 1]))
         --end;
+    return text.substr(begin, end - begin);
+}
+
+double toDouble(const std::string& text)
+{
+    const std::string number = trimmed(text);
+    const char* begin = number.data();
+    const char* end = begin + number.size();
     // from_chars: the same in every locale, and no leading plus of its own.
     if (end - begin > 1 && *begin == '+' && begin[1] != '-')
         ++begin;

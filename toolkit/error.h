@@ -31,6 +31,9 @@ private:
 // Twips arithmetic must never hand an infinity or NaN to a window.
 float checked(float value);
 
+// Text without the spaces, tabs and line ends at either end.
+std::string trimmed(const std::string& text);
+
 // Text to number the way the program stores numbers as text; throws on
 // anything that is not a plain decimal number.
 double toDouble(const std::string& text);

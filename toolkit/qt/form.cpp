@@ -18,11 +18,6 @@
 namespace tk::qt {
 namespace {
 
-bool bypassesWindowManager(const Design& design)
-{
-    return backend::placedByProgram(design);
-}
-
 Qt::WindowFlags flagsFor(const Design& design)
 {
     Qt::WindowFlags flags = Qt::Window;
@@ -44,7 +39,7 @@ Qt::WindowFlags flagsFor(const Design& design)
     // alone. Window managers keep managed windows inside the screen (KWin and
     // Mutter do not move them at all, Xfwm4, Openbox, IceWM and i3 stop them
     // short of the edge), so only an unmanaged window can slide below it.
-    if (bypassesWindowManager(design))
+    if (backend::placedByProgram(design))
         flags |= Qt::X11BypassWindowManagerHint;
     return flags;
 }
@@ -108,7 +103,7 @@ public:
     QtWindow(Form& form, const Design& design, std::weak_ptr<const void> life)
         : m_design(design), m_life(life), m_window(new FormWindow(form, flagsFor(design), life))
     {
-        if (bypassesWindowManager(design)) {
+        if (backend::placedByProgram(design)) {
             // Showing it must not take the keyboard from the window in use.
             m_window->setAttribute(Qt::WA_ShowWithoutActivating);
             static FocusOnClick* focusOnClick = [] {
@@ -266,7 +261,7 @@ private:
         // device pixels one by one, and the popup's right edge lands a pixel
         // past the screen's at 150 %. A window the program places itself has
         // its right edge put where its twips say, in device pixels.
-        if (!bypassesWindowManager(m_design))
+        if (!backend::placedByProgram(m_design))
             return;
         QWindow* handle = m_window->windowHandle();
         QPlatformWindow* native = handle ? handle->handle() : nullptr;

@@ -495,9 +495,6 @@ public:
     ~Win32Window() override
     {
         ShowWindow(m_state->hwnd, SW_HIDE);
-        for (const auto& c : m_state->controls)
-            if (auto* timer = dynamic_cast<Win32Timer*>(c.get()))
-                timer->halt();
         WindowState* state = m_state;
         backend::postToLoop([state] { delete state; });
     }
