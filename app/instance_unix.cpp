@@ -25,9 +25,12 @@ namespace app {
 namespace {
 
 constexpr int kTimeoutMs = 1000;
-// How long a second start keeps trying while the first is still starting.
-constexpr int kReachMs = 2000;
-constexpr std::size_t kMaxClients = 4;
+// How long a second start keeps trying while the first is still starting,
+// and waits for its answer: ten Kelvanes started at once on a busy machine
+// take seconds to come up.
+constexpr int kReachMs = 5000;
+constexpr int kAnswerMs = 5000;
+constexpr std::size_t kMaxClients = 16;
 constexpr std::size_t kRequestSize = sizeof(SingleInstance::kRequest) - 1;
 
 // A file descriptor that closes itself.
@@ -108,12 +111,12 @@ bool makeAddress(const std::string& folder, const std::string& name, Address& ou
     return true;
 }
 
-bool waitFor(int fd, short events)
+bool waitFor(int fd, short events, int timeoutMs = kTimeoutMs)
 {
     pollfd p{fd, events, 0};
     int rc;
     do {
-        rc = ::poll(&p, 1, kTimeoutMs);
+        rc = ::poll(&p, 1, timeoutMs);
     } while (rc < 0 && errno == EINTR);
     return rc == 1 && (p.revents & events);
 }
@@ -299,7 +302,7 @@ bool SingleInstance::forward()
                 return false;
             if (::send(fd.get(), kRequest, kRequestSize, MSG_NOSIGNAL) !=
                     static_cast<ssize_t>(kRequestSize) ||
-                !waitFor(fd.get(), POLLIN))
+                !waitFor(fd.get(), POLLIN, kAnswerMs))
                 return false;
             char answer[8] = {};
             const ssize_t n = ::recv(fd.get(), answer, sizeof answer - 1, 0);
@@ -345,11 +348,13 @@ void SingleInstance::serve()
                     m_state->clients.erase(it);
             });
         };
-        client.watch = std::make_unique<tk::ReadWatch>(key, [this, &client, drop] {
+        auto read = [this, &client, drop] {
             if (client.done)
                 return;
             char buffer[kRequestSize + 1];
             const ssize_t n = ::recv(client.fd.get(), buffer, sizeof buffer, 0);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                return;
             if (n > 0)
                 client.received.append(buffer, static_cast<std::size_t>(n));
             // Only the one short request is understood; anything else, or
@@ -364,7 +369,11 @@ void SingleInstance::serve()
                     m_onShow();
             }
             drop();
-        });
+        };
+        client.watch = std::make_unique<tk::ReadWatch>(key, read);
+        // Many starts at once queue up before the loop gets here; a request
+        // already waiting is answered now, before the next is accepted.
+        read();
         client.timeout.start(kTimeoutMs, [&client, drop] {
             client.done = true;
             drop();

@@ -18,7 +18,10 @@ namespace {
 
 const wchar_t kWindowClass[] = L"KelvaneInstance";
 constexpr UINT kShow = WM_APP + 7;
-constexpr UINT kReachMs = 2000;
+// How long a second start looks for the first, and waits for its answer:
+// ten Kelvanes started at once take seconds to come up.
+constexpr UINT kReachMs = 5000;
+constexpr UINT kAnswerMs = 5000;
 
 LRESULT CALLBACK instanceProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -116,7 +119,7 @@ bool SingleInstance::forward()
     for (;;) {
         if (HWND first = FindWindowW(kWindowClass, tk::widen(m_name).c_str())) {
             DWORD_PTR answer = 0;
-            return SendMessageTimeoutW(first, kShow, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer) &&
+            return SendMessageTimeoutW(first, kShow, 0, 0, SMTO_ABORTIFHUNG, kAnswerMs, &answer) &&
                    answer == 1;
         }
         if (std::chrono::steady_clock::now() >= deadline)

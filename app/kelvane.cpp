@@ -3,6 +3,7 @@
 #include "instance.h"
 #include "signals.h"
 
+#include "popup/form1.h"
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
 #include "toolkit/dispatch.h"
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace app {
 namespace {
@@ -25,6 +27,24 @@ void printHelp()
                 "  --help     show this text and exit\n"
                 "  --version  show the version and exit\n\n"
                 "Kelvane takes no other options and no configuration.\n");
+}
+
+// A second start can ask for the popup while this one is still starting, on
+// Windows even from inside a call that the shell answers before Form1 exists;
+// the request waits for the forms.
+bool g_formsReady = false;
+bool g_showPending = false;
+
+void showRequested()
+{
+    if (!g_formsReady) {
+        g_showPending = true;
+        return;
+    }
+    // After "Quitter" the About dialog may keep the program a while; there is
+    // no popup left to show then.
+    if (Form1.exists() && Form1->isLoaded())
+        tray::requestPopup();
 }
 
 } // namespace
@@ -47,8 +67,7 @@ int run(int argc, char** argv)
     tk::Application application(argc, argv);
 
     SingleInstance instance;
-    const SingleInstance::Role role =
-        instance.start([] { tk::dispatch([] { tray::requestPopup(); }); });
+    const SingleInstance::Role role = instance.start([] { tk::dispatch([] { showRequested(); }); });
     if (!instance.problem().empty()) {
         std::fprintf(stderr, "kelvane: %s\n", instance.problem().c_str());
         std::fflush(stderr);
@@ -63,7 +82,11 @@ int run(int argc, char** argv)
 int runForms()
 {
     Form2->load();
+    g_formsReady = true;
+    if (std::exchange(g_showPending, false))
+        tk::dispatch([] { tray::requestPopup(); });
     const int status = tk::exec();
+    g_formsReady = false;
     tk::releaseInstances();
     sampler::shutdown();
     return status;

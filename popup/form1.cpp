@@ -9,6 +9,8 @@
 #include "toolkit/screen.h"
 #include "tray/form2.h"
 
+#include <algorithm>
+
 tk::Global<popup::Form1> Form1;
 
 namespace popup {
@@ -107,7 +109,45 @@ void Form1::build()
 
 float Form1::restingTop()
 {
-    return tk::checked(tk::screen().height() - ::Form1->height() - taskbarAllowance);
+    const tk::Screen& s = tk::screen();
+    return restingTopOn(s.height(), s.workAreaBottom(), ::Form1->height());
+}
+
+float Form1::restingTopOn(float screenHeight, float workAreaBottom, float popupHeight)
+{
+    // A taskbar taller than the allowance (Windows 11's is 48 pixels, KDE's
+    // and Xfce's panels 44 to 48) stays above ordinary windows and would
+    // cover "Masqué" and "Quitter".
+    const float allowed = tk::checked(screenHeight - popupHeight - taskbarAllowance);
+    return std::min(allowed, tk::checked(workAreaBottom - popupHeight));
+}
+
+float Form1::reanchoredTop(float top, float oldScreenHeight, float newScreenHeight,
+                           float newRestingTop)
+{
+    if (top >= oldScreenHeight)
+        return tk::checked(newScreenHeight + (top - oldScreenHeight));
+    return newRestingTop;
+}
+
+Form1::Anchor Form1::currentScreen()
+{
+    const tk::Screen& s = tk::screen();
+    return {s.width(), s.height(), s.workAreaBottom(), s.twipsPerPixelX()};
+}
+
+void Form1::screenChanged()
+{
+    const Anchor now = currentScreen();
+    if (now == m_anchor)
+        return;
+    const float oldHeight = m_anchor.height;
+    m_anchor = now;
+    setLeft(tk::checked(now.width - width()));
+    // A slide on its way finishes against the new screen by itself.
+    if (Timer2->enabled() || Timer3->enabled())
+        return;
+    setTop(reanchoredTop(top(), oldHeight, now.height, restingTop()));
 }
 
 void Form1::slideUp()
@@ -134,6 +174,12 @@ void Form1::onLoad()
     self.setTop(restingTop());
     Module1::peakText = "0";
     self.m_hasReading = false;
+    self.m_anchor = currentScreen();
+    // A new resolution, scale or taskbar puts the popup back in its corner.
+    tk::screen().onChange([] {
+        if (::Form1.exists() && ::Form1->isLoaded())
+            ::Form1->screenChanged();
+    });
     // The peak counts from the first reading taken after the load.
     sampler::forgetReadings();
     // Readings arrive between ticks; the first one shows as soon as it is in.
@@ -146,6 +192,7 @@ void Form1::onLoad()
 void Form1::onUnload()
 {
     sampler::setReadingListener({});
+    tk::screen().onChange({});
 }
 
 void Form1::timer1Tick()

@@ -13,8 +13,16 @@ public:
     Form1();
 
     // Where the popup rests when shown: screen height minus popup height
-    // minus the taskbar allowance, from the current screen and popup.
+    // minus the taskbar allowance, from the current screen and popup, but
+    // never lower than the top of a taller taskbar.
     static float restingTop();
+    static float restingTopOn(float screenHeight, float workAreaBottom, float popupHeight);
+
+    // Where a popup at rest goes when the screen changes under it: one that
+    // was out of sight stays as far below the new bottom edge, one that was
+    // shown goes back to its resting place.
+    static float reanchoredTop(float top, float oldScreenHeight, float newScreenHeight,
+                               float newRestingTop);
 
     // A newer slide request wins over one still running, so the two never
     // run at once and cancel each other out.
@@ -54,8 +62,20 @@ private:
                                            std::int32_t* upper));
     void timer2Tick();
     void timer3Tick();
+    void screenChanged();
+
+    // The screen the popup was last put in its corner of.
+    struct Anchor {
+        float width = 0;
+        float height = 0;
+        float workAreaBottom = 0;
+        float twipsPerPixel = 0;
+        bool operator==(const Anchor&) const = default;
+    };
+    static Anchor currentScreen();
 
     bool m_hasReading = false;
+    Anchor m_anchor;
 };
 
 } // namespace popup

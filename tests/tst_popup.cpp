@@ -6,6 +6,10 @@
 #include "toolkit/screen.h"
 #include "tray/form2.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using support::runUntilStopped;
 
 namespace {
@@ -37,6 +41,61 @@ TEST_F(Popup, itRestsAtTheBottomRightCornerOfTheWholeScreen)
     EXPECT_EQ(size.y, at144dpi() ? 122 : 81);
     EXPECT_EQ(at.x + size.x, 960);
     EXPECT_EQ(at.y, at144dpi() ? 554 : 609);
+}
+
+// Twips of a screen so many pixels high, at this many twips per pixel.
+constexpr float px(float pixels, float twipsPerPixel)
+{
+    return pixels * twipsPerPixel;
+}
+
+TEST(PopupPlacement, itRestsAboveTheTaskbarOnlyWhereTheAllowanceIsTooSmall)
+{
+    const struct {
+        const char* row;
+        float screen; // height, twips
+        float workBottom;
+        float top;
+    } rows[] = {
+        {"no taskbar: 450 twips above the bottom", 10800, 10800, 9135},
+        {"a 30 px taskbar at 100 % fills the allowance exactly", 10800, px(690, 15), 9135},
+        {"a 24 px taskbar changes nothing", 10800, px(696, 15), 9135},
+        {"a taskbar at the top, left or right leaves the bottom free", 10800, 10800, 9135},
+        {"Windows 10's 40 px taskbar at 100 %", 10800, px(680, 15), 8985},
+        {"Windows 11's 48 px taskbar at 100 %", 10800, px(672, 15), 8865},
+        {"Windows 11's 72 px taskbar at 150 %", px(720, 10), px(648, 10), 5265},
+        {"a 30 px taskbar at 150 % is within the allowance", px(720, 10), px(690, 10), 5535},
+        {"a 48 px panel on a 1280 x 1024 screen", px(1024, 15), px(976, 15), 13425},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        EXPECT_EQ(popup::Form1::restingTopOn(r.screen, r.workBottom, 1215), r.top);
+    }
+}
+
+TEST(PopupPlacement, aChangedScreenPutsAPopupAtRestBackInItsCorner)
+{
+    const struct {
+        const char* row;
+        float top;
+        float oldScreen; // heights, twips
+        float newScreen;
+        float newRestingTop;
+        float expected;
+    } rows[] = {
+        {"shown, 1024 x 768 to 1280 x 1024", 9435, 11520, 15360, 13695, 13695},
+        {"shown after a slide-up, screen shrunk to 800 x 600", 9415, 11520, 9000, 7335, 7335},
+        {"hidden, 1024 x 768 to 800 x 600: stays below the new bottom", 11555, 11520, 9000, 7335,
+         9035},
+        {"hidden, screen grown: stays below the new bottom", 10835, 10800, 15360, 13695, 15395},
+        {"hidden, scale from 100 % to 200 %", 10835, 10800, 5400, 3735, 5435},
+        {"shown, a taller taskbar appeared", 9135, 10800, 10800, 8865, 8865},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        EXPECT_EQ(popup::Form1::reanchoredTop(r.top, r.oldScreen, r.newScreen, r.newRestingTop),
+                  r.expected);
+    }
 }
 
 TEST_F(Popup, hidingTakes85TicksAndShowingTakes86)
@@ -158,6 +217,46 @@ TEST_F(Popup, onlyTheWindowsAUserSwitchesToAreListedAsRunning)
     ASSERT_TRUE(frmabout->isVisible());
     EXPECT_TRUE(frmabout->hasTaskbarEntry());
 }
+
+#ifdef _WIN32
+// The work area as Windows' taskbar sets it, told to every window.
+bool setWorkAreaBottom(int bottom)
+{
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), bottom};
+    return SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE) != FALSE;
+}
+
+// Puts the whole screen back as the work area, however the test ends.
+struct WholeWorkArea {
+    ~WholeWorkArea() { setWorkAreaBottom(GetSystemMetrics(SM_CYSCREEN)); }
+};
+
+TEST_F(Popup, aTallerTaskbarLiftsThePopupAtOnce)
+{
+    const WholeWorkArea restore;
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    const int shown = at144dpi() ? 554 : 609;
+    ASSERT_EQ(pixelTop(), shown);
+    // 48 pixels at 100 %, 72 at 150 %.
+    const int taskbar = at144dpi() ? 72 : 48;
+    ASSERT_TRUE(setWorkAreaBottom(height - taskbar));
+    const int lifted = height - taskbar - (at144dpi() ? 122 : 81);
+    EXPECT_TRUE(support::waitUntil([&] { return pixelTop() == lifted; }))
+        << "the popup stays at " << pixelTop();
+    Form1->Label7->click();
+    EXPECT_TRUE(support::waitUntil([] { return !Form1->Timer3->enabled(); }));
+    EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(Form1->hWnd())))
+        << "out of sight below the screen, it still shows on a monitor below";
+    EXPECT_TRUE(Form1->isVisible());
+    ASSERT_TRUE(setWorkAreaBottom(height));
+    tk::processEvents();
+    EXPECT_GE(Form1->top(), tk::screen().height());
+    Form1->slideUp();
+    EXPECT_TRUE(support::waitUntil([] { return !Form1->Timer2->enabled(); }));
+    EXPECT_TRUE(IsWindowVisible(reinterpret_cast<HWND>(Form1->hWnd())));
+    EXPECT_EQ(Form1->top(), popup::Form1::restingTop() - 20);
+}
+#endif
 
 TEST_F(Popup, theOffScreenButtonHoldsTheKeyboard)
 {

@@ -20,10 +20,16 @@ struct ScreenMetrics {
     int height = 0;
     double dpiX = 0;
     double dpiY = 0;
+    // Where the work area ends, in pixels from the display's top; 0 where
+    // the window system has no work area.
+    int workBottom = 0;
 };
 
 // The whole primary display; raises an error when there is none.
 ScreenMetrics primaryScreen();
+// Called by the backend whenever the primary display may have changed; the
+// screen's change handler runs once the current event is done.
+void screenChanged();
 
 // The native side of a loaded form. Positions are of the outer frame, in
 // pixels from the primary display's top-left corner.

@@ -1,5 +1,6 @@
 #include "screen.h"
 #include "backend.h"
+#include "dispatch.h"
 #include "error.h"
 
 #include <cmath>
@@ -13,6 +14,14 @@ float factor(double dpi)
         throw Error(Status::InvalidCall, "The screen reports no resolution");
     return checked(static_cast<float>(1440.0 / dpi));
 }
+
+Handler& changeHandler()
+{
+    static Handler handler;
+    return handler;
+}
+
+bool g_changePending = false;
 
 } // namespace
 
@@ -36,6 +45,15 @@ float Screen::height() const
     return checked(static_cast<float>(backend::primaryScreen().height) * twipsPerPixelY());
 }
 
+float Screen::workAreaBottom() const
+{
+    const backend::ScreenMetrics m = backend::primaryScreen();
+    // A window system that knows no work area, or reports one that makes no
+    // sense, leaves the whole display.
+    const int bottom = m.workBottom > 0 && m.workBottom < m.height ? m.workBottom : m.height;
+    return checked(static_cast<float>(bottom) * twipsPerPixelY());
+}
+
 int Screen::toPixels(float twips) const
 {
     return static_cast<int>(std::lround(checked(twips / twipsPerPixelX())));
@@ -44,6 +62,25 @@ int Screen::toPixels(float twips) const
 int Screen::toPixelsY(float twips) const
 {
     return static_cast<int>(std::lround(checked(twips / twipsPerPixelY())));
+}
+
+void Screen::onChange(Handler handler)
+{
+    changeHandler() = std::move(handler);
+}
+
+void backend::screenChanged()
+{
+    // One change comes as several notifications (size, then work area);
+    // the handler sees them once, after the window system has settled.
+    if (g_changePending)
+        return;
+    g_changePending = true;
+    post([] {
+        g_changePending = false;
+        if (const Handler handler = changeHandler())
+            handler();
+    });
 }
 
 Screen& screen()

@@ -194,6 +194,59 @@ TEST_F(QtBackend, aSmallerScreenMovesTheSlidesStopsOnTheNextTick)
     EXPECT_TRUE(resizeScreen(960, 720));
 }
 
+// The offscreen screen back at its design size, however the test ends.
+struct DesignScreen {
+    ~DesignScreen() { resizeScreen(960, 720); }
+};
+
+TEST_F(QtBackend, aNewResolutionPutsThePopupBackInItsCornerOrKeepsItOutOfSight)
+{
+    const DesignScreen restore;
+    const struct {
+        const char* row;
+        bool hidden;
+        QSize screen;
+        QPoint at; // pixels
+    } rows[] = {
+        {"shown, 960 x 720 to 1280 x 1024", false, {1280, 1024}, {1095, 913}},
+        {"shown, then back to 960 x 720", false, {960, 720}, {775, 609}},
+        {"hidden, 960 x 720 to 800 x 600", true, {800, 600}, {615, 602}},
+        {"hidden, 800 x 600 to 1280 x 1024", true, {1280, 1024}, {1095, 1026}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        if (r.hidden && Form1->top() < tk::screen().height()) {
+            Form1->slideDown();
+            support::runUntilStopped(Form1->Timer3.get());
+        }
+        ASSERT_TRUE(resizeScreen(r.screen.width(), r.screen.height()));
+        QWidget& popup = widgetOf(*Form1);
+        EXPECT_TRUE(support::waitUntil([&] { return popup.pos() == r.at; }))
+            << "the popup is at " << popup.pos().x() << "," << popup.pos().y();
+        EXPECT_EQ(popup.isVisible(), !r.hidden) << "mapped";
+        EXPECT_TRUE(Form1->isVisible());
+    }
+}
+
+TEST_F(QtBackend, aHiddenPopupIsUnmappedUntilItSlidesBackUp)
+{
+    QWidget& popup = widgetOf(*Form1);
+    Form1->slideDown();
+    int ticks = 0;
+    while (Form1->Timer3->enabled()) {
+        Form1->Timer3->tick();
+        ++ticks;
+        // Mapped for as long as any row of it is on the screen.
+        EXPECT_EQ(popup.isVisible(), popup.y() < 720) << "after " << ticks << " ticks";
+    }
+    EXPECT_FALSE(popup.isVisible());
+    EXPECT_TRUE(Form1->isVisible()) << "the form counts itself shown";
+    Form1->slideUp();
+    while (popup.y() >= 720 && Form1->Timer2->enabled())
+        Form1->Timer2->tick();
+    EXPECT_TRUE(popup.isVisible()) << "at " << popup.y();
+}
+
 TEST_F(QtBackend, theShellGetsTheEightyEightByteRecord)
 {
     tk::TrayIconRecord r;

@@ -23,11 +23,25 @@ bool hasEnv(const char* name)
 }
 
 // A Wayland client cannot place its own window, so the popup could not sit
-// at the screen's corner; XWayland can, so prefer it unless the user chose.
+// at the screen's corner nor slide off it; XWayland can, so prefer it unless
+// the user chose.
 void choosePlatform()
 {
     if (!hasEnv("QT_QPA_PLATFORM") && hasEnv("WAYLAND_DISPLAY") && hasEnv("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+[[noreturn]] void needX11(const char* why)
+{
+    std::fprintf(stderr,
+                 "kelvane: needs an X11 display; Wayland sessions run it through XWayland (%s)\n",
+                 why);
+    std::exit(1);
+}
+
+bool waylandChosen()
+{
+    return qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QStringLiteral("wayland"));
 }
 
 // Qt aborts when no platform can be set up, which is what an unreachable
@@ -82,14 +96,22 @@ struct Application::Native {
                                  "nor WAYLAND_DISPLAY is set)\n");
             std::exit(1);
         }
+        // Never an ordinary Wayland window, on which "Masqué" and the icon
+        // would do nothing.
+        if (!hasEnv("DISPLAY") && hasEnv("WAYLAND_DISPLAY") &&
+            (!hasEnv("QT_QPA_PLATFORM") || waylandChosen()))
+            needX11("this session offers none: DISPLAY is not set");
 #endif
         g_passOn = qInstallMessageHandler(whileStarting);
         application = std::make_unique<QApplication>(argc, argv);
         started();
+        if (QGuiApplication::platformName().startsWith(QStringLiteral("wayland")))
+            needX11("QT_QPA_PLATFORM chose Wayland");
         QApplication::setApplicationName(QStringLiteral("Kelvane"));
         QApplication::setDesktopFileName(QStringLiteral("kelvane"));
         QApplication::setQuitOnLastWindowClosed(false);
         QApplication::setFont(qt::defaultFont());
+        qt::watchScreens();
     }
 
     std::unique_ptr<QApplication> application;

@@ -53,8 +53,10 @@ public:
         if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
             return false;
         QWidget* window = static_cast<QWidget*>(watched)->window();
-        if ((window->windowFlags() & Qt::X11BypassWindowManagerHint) && !window->isActiveWindow())
+        if ((window->windowFlags() & Qt::X11BypassWindowManagerHint) && !window->isActiveWindow()) {
+            rememberKeyboard();
             window->activateWindow();
+        }
         return false;
     }
 };
@@ -182,6 +184,7 @@ public:
         const Pixels at = pixelsFor(leftTwips, topTwips);
         m_window->move(origin() + QPoint(at.x, at.y));
         alignRightEdge(leftTwips);
+        park();
     }
 
     Pixels pixelsFor(float leftTwips, float topTwips) const override
@@ -190,10 +193,22 @@ public:
                                       m_window->frameGeometry().width());
     }
 
-    void show() override { m_window->show(); }
-    void hide() override { m_window->hide(); }
+    void show() override
+    {
+        m_shown = true;
+        m_window->show();
+        park();
+    }
+    void hide() override
+    {
+        m_shown = false;
+        m_window->hide();
+    }
     void raise() override { m_window->raise(); }
-    bool isVisible() const override { return m_window->isVisible(); }
+    bool isVisible() const override
+    {
+        return backend::placedByProgram(m_design) ? m_shown : m_window->isVisible();
+    }
 
     bool hasTaskbarEntry() const override
     {
@@ -255,6 +270,26 @@ public:
     }
 
 private:
+    // A shown window the program has moved entirely below the primary
+    // screen is unmapped, so that it shows on no monitor below that one,
+    // and mapped again as soon as it comes back up; its place stays as set.
+    void park()
+    {
+        if (!backend::placedByProgram(m_design) || !m_shown)
+            return;
+        const bool below =
+            m_window->y() - origin().y() >= QGuiApplication::primaryScreen()->geometry().height();
+        if (below && m_window->isVisible()) {
+            // Unmapping the window that has the keyboard would leave it with
+            // no window at all.
+            if (m_window->isActiveWindow())
+                giveKeyboardBack();
+            m_window->hide();
+        } else if (!below && !m_window->isVisible()) {
+            m_window->show();
+        }
+    }
+
     void alignRightEdge(float leftTwips)
     {
         // At a fractional scale Qt rounds a window's position and size to
@@ -281,6 +316,7 @@ private:
     std::weak_ptr<const void> m_life;
     FormWindow* m_window;
     QWidget* m_client;
+    bool m_shown = false;
 };
 
 } // namespace

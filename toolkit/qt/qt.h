@@ -24,6 +24,17 @@ QFont defaultFont();
 // coordinate is relative to it.
 QPoint origin();
 
+// The window system's keyboard, for the windows the window manager does not
+// manage: which other program's window has it before one of ours takes it,
+// and giving it back to that window when ours leaves the screen. X11 only;
+// elsewhere the window system does both itself.
+void rememberKeyboard();
+void giveKeyboardBack();
+
+// Tells the toolkit whenever a display changes, appears or goes, or another
+// one becomes the primary.
+void watchScreens();
+
 // Places a control at the nearest whole pixels of its twips rectangle.
 void place(QWidget& control, const Twips& rect);
 

@@ -79,6 +79,12 @@ LRESULT CALLBACK messageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         win32::readdIcons();
         return 0;
     }
+    // A new resolution, another primary display, or a taskbar that moved or
+    // grew; broadcast to every top-level window, this hidden one included.
+    if (message == WM_DISPLAYCHANGE || (message == WM_SETTINGCHANGE && wParam == SPI_SETWORKAREA)) {
+        backend::screenChanged();
+        return 0;
+    }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 

@@ -288,6 +288,11 @@ struct WindowState {
     HWND hwnd = nullptr;
     HBRUSH background = nullptr;
     HWND focus = nullptr;
+    // Whether the form is shown, although out of sight below the screen.
+    bool shown = false;
+    // Another program's window that was in front when a click activated
+    // this one.
+    HWND before = nullptr;
     std::vector<std::unique_ptr<tk::Control>> controls;
 
     WindowState(Form& f, const Design& d, std::weak_ptr<const void> l)
@@ -406,6 +411,15 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
                                      static_cast<float>(GET_Y_LPARAM(lParam)) * s.twipsPerPixelY());
         return 0;
     }
+    case WM_MOUSEACTIVATE:
+        if (placedByProgram(state->design)) {
+            HWND front = GetForegroundWindow();
+            DWORD owner = 0;
+            GetWindowThreadProcessId(front, &owner);
+            if (front && owner != GetCurrentProcessId())
+                state->before = front;
+        }
+        break;
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE) {
             HWND focused = GetFocus();
@@ -521,6 +535,7 @@ public:
     {
         const Pixels at = pixelsFor(leftTwips, topTwips);
         SetWindowPos(hwnd(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        park();
     }
 
     Pixels pixelsFor(float leftTwips, float topTwips) const override
@@ -530,12 +545,18 @@ public:
 
     void show() override
     {
+        m_state->shown = true;
         // The popup never takes the keyboard from the window in use.
         ShowWindow(hwnd(), placedByProgram(m_state->design) ? SW_SHOWNOACTIVATE : SW_SHOW);
         if (!placedByProgram(m_state->design))
             SetForegroundWindow(hwnd());
+        park();
     }
-    void hide() override { ShowWindow(hwnd(), SW_HIDE); }
+    void hide() override
+    {
+        m_state->shown = false;
+        ShowWindow(hwnd(), SW_HIDE);
+    }
     void raise() override
     {
         if (placedByProgram(m_state->design))
@@ -543,7 +564,12 @@ public:
         else
             SetForegroundWindow(hwnd());
     }
-    bool isVisible() const override { return IsWindowVisible(hwnd()) != FALSE; }
+    bool isVisible() const override
+    {
+        if (placedByProgram(m_state->design))
+            return m_state->shown;
+        return IsWindowVisible(hwnd()) != FALSE;
+    }
 
     bool hasTaskbarEntry() const override
     {
@@ -609,6 +635,28 @@ public:
     }
 
 private:
+    // A shown window the program has moved entirely below the primary
+    // monitor is hidden, so that it shows on no monitor below that one, and
+    // shown again as soon as it comes back up; its place stays as set.
+    void park()
+    {
+        if (!placedByProgram(m_state->design) || !m_state->shown)
+            return;
+        const bool below = position().y >= GetSystemMetrics(SM_CYSCREEN);
+        const bool mapped = IsWindowVisible(hwnd()) != FALSE;
+        if (below && mapped) {
+            // The keyboard goes back to the program that had it.
+            HWND before = m_state->before;
+            m_state->before = nullptr;
+            if (GetForegroundWindow() == hwnd() && before && IsWindow(before) &&
+                IsWindowVisible(before))
+                SetForegroundWindow(before);
+            ShowWindow(hwnd(), SW_HIDE);
+        } else if (!below && !mapped) {
+            ShowWindow(hwnd(), SW_SHOWNOACTIVATE);
+        }
+    }
+
     template <class T> T& add(std::unique_ptr<T> control)
     {
         T& ref = *control;

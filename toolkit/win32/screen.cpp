@@ -17,7 +17,10 @@ backend::ScreenMetrics backend::primaryScreen()
     const double dpiX = GetDeviceCaps(screen, LOGPIXELSX);
     const double dpiY = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
-    return {width, height, dpiX, dpiY};
+    // The primary display's work area: the taskbar's strip left out.
+    RECT work{};
+    const int workBottom = SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) ? work.bottom : 0;
+    return {width, height, dpiX, dpiY, workBottom};
 }
 
 } // namespace tk
