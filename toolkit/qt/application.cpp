@@ -39,9 +39,13 @@ void choosePlatform()
     std::exit(1);
 }
 
-bool waylandChosen()
+// Whether the platform asked for, if any, is one that shows windows on the
+// desktop (not offscreen, say).
+bool desktopPlatform()
 {
-    return qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QStringLiteral("wayland"));
+    const QString chosen = qEnvironmentVariable("QT_QPA_PLATFORM");
+    return chosen.isEmpty() || chosen.startsWith(QStringLiteral("wayland")) ||
+           chosen.startsWith(QStringLiteral("xcb"));
 }
 
 // Qt aborts when no platform can be set up, which is what an unreachable
@@ -98,8 +102,7 @@ struct Application::Native {
         }
         // Never an ordinary Wayland window, on which "Masqué" and the icon
         // would do nothing.
-        if (!hasEnv("DISPLAY") && hasEnv("WAYLAND_DISPLAY") &&
-            (!hasEnv("QT_QPA_PLATFORM") || waylandChosen()))
+        if (!hasEnv("DISPLAY") && hasEnv("WAYLAND_DISPLAY") && desktopPlatform())
             needX11("this session offers none: DISPLAY is not set");
 #endif
         g_passOn = qInstallMessageHandler(whileStarting);

@@ -288,6 +288,11 @@ private:
         } else if (!below && !m_window->isVisible()) {
             m_window->show();
         }
+        // Qt moves a hidden widget's window only when it is shown again; the
+        // unmapped window follows now, so that nothing reads a stale place.
+        QWindow* handle = m_window->windowHandle();
+        if (below && handle && handle->position() != m_window->pos())
+            handle->setPosition(m_window->pos());
     }
 
     void alignRightEdge(float leftTwips)
