@@ -86,30 +86,43 @@ done
 
 # --- The keyboard: a full-screen xterm that types into a file has it; a
 # click on Masqué takes it, and it must come back once the popup has gone.
-typed=$work/typed.txt
-xterm -fullscreen -e "stty -echo; cat >'$typed'" &
-xterm_pid=$!
-pids+=($xterm_pid)
 xterm_has_keyboard() {
     local f
     f=$(xdotool getwindowfocus) && xdotool search --class xterm | grep -qx "$f"
 }
-wait_for 10 quietly xdotool search --onlyvisible --class xterm
-click_centre "$(xdotool search --onlyvisible --class xterm | head -1)"
-wait_for 10 xterm_has_keyboard
-run_kelvane keyboard
-wait_for 10 popup_is_at 775,609
-check "the popup shows above a full-screen program" popup_mapped
-masque 775 609
-check "Masqué slides it away" wait_for 5 popup_unmapped
-check "... and the full-screen program has the keyboard again" wait_for 2 xterm_has_keyboard
-xdotool type --delay 20 'kelvane'
-xdotool key Return
-check "the keys typed next reach the full-screen program" wait_for 5 grep -qx kelvane "$typed"
-stop_kelvane
+keyboard_under() {
+    local wm=$1 typed=$work/typed-$1.txt xterm_pid
+    xterm -fullscreen -e "stty -echo; cat >'$typed'" &
+    xterm_pid=$!
+    pids+=($xterm_pid)
+    wait_for 10 quietly xdotool search --onlyvisible --class xterm
+    click_centre "$(xdotool search --onlyvisible --class xterm | head -1)"
+    check "$wm: a full-screen program has the keyboard" wait_for 10 xterm_has_keyboard
+    run_kelvane "keyboard-$wm"
+    wait_for 10 popup_is_at 775,609
+    check "$wm: the popup shows above a full-screen program" popup_mapped
+    masque 775 609
+    check "$wm: Masqué slides it away" wait_for 5 popup_unmapped
+    check "$wm: ... and the full-screen program has the keyboard again" wait_for 2 xterm_has_keyboard
+    xdotool type --delay 20 'kelvane'
+    xdotool key Return
+    check "$wm: the keys typed next reach it" wait_for 5 grep -qx kelvane "$typed"
+    stop_kelvane
+    kill "$xterm_pid"
+    wait "$xterm_pid" 2>/dev/null
+}
+keyboard_under openbox
+kill "$openbox_pid"
+wait "$openbox_pid" 2>/dev/null
+vd_start_session_bus # where Xfwm4 finds its settings
+xfwm4 --compositor=off >"$work/xfwm4.log" 2>&1 &
+wm_pid=$!
+pids+=($wm_pid)
+wait_for 20 quietly wmctrl -m
+keyboard_under xfwm4
 # Xephyr's window must keep the size it asks for: no window manager from here.
-kill "$xterm_pid" "$openbox_pid"
-wait "$xterm_pid" "$openbox_pid" 2>/dev/null
+kill "$wm_pid"
+wait "$wm_pid" 2>/dev/null
 
 # --- Ten starts at once: one Kelvane, nine that forwarded their request.
 trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
