@@ -9,7 +9,7 @@
 #include "toolkit/screen.h"
 #include "tray/form2.h"
 
-#include <algorithm>
+#include <cmath>
 
 tk::Global<popup::Form1> Form1;
 
@@ -110,16 +110,21 @@ void Form1::build()
 float Form1::restingTop()
 {
     const tk::Screen& s = tk::screen();
-    return restingTopOn(s.height(), s.workAreaBottom(), ::Form1->height());
+    return restingTopOn(s.height(), s.workAreaBottom(), ::Form1->height(), s.twipsPerPixelY());
 }
 
-float Form1::restingTopOn(float screenHeight, float workAreaBottom, float popupHeight)
+float Form1::restingTopOn(float screenHeight, float workAreaBottom, float popupHeight,
+                          float twipsPerPixel)
 {
+    const float allowed = tk::checked(screenHeight - popupHeight - taskbarAllowance);
     // A taskbar taller than the allowance (Windows 11's is 48 pixels, KDE's
     // and Xfce's panels 44 to 48) stays above ordinary windows and would
-    // cover "Masqué" and "Quitter".
-    const float allowed = tk::checked(screenHeight - popupHeight - taskbarAllowance);
-    return std::min(allowed, tk::checked(workAreaBottom - popupHeight));
+    // cover "Masqué" and "Quitter". The popup then rests on its top edge, at
+    // a whole pixel so that rounding never puts its last row under it.
+    const float onTaskbar = tk::checked(workAreaBottom - popupHeight);
+    if (allowed <= onTaskbar)
+        return allowed;
+    return tk::checked(std::floor(onTaskbar / twipsPerPixel) * twipsPerPixel);
 }
 
 float Form1::reanchoredTop(float top, float oldScreenHeight, float newScreenHeight,

@@ -16,7 +16,8 @@ public:
     // minus the taskbar allowance, from the current screen and popup, but
     // never lower than the top of a taller taskbar.
     static float restingTop();
-    static float restingTopOn(float screenHeight, float workAreaBottom, float popupHeight);
+    static float restingTopOn(float screenHeight, float workAreaBottom, float popupHeight,
+                              float twipsPerPixel);
 
     // Where a popup at rest goes when the screen changes under it: one that
     // was out of sight stays as far below the new bottom edge, one that was

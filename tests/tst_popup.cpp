@@ -7,7 +7,7 @@
 #include "tray/form2.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "toolkit/win32/win32.h"
 #endif
 
 using support::runUntilStopped;
@@ -43,33 +43,30 @@ TEST_F(Popup, itRestsAtTheBottomRightCornerOfTheWholeScreen)
     EXPECT_EQ(at.y, at144dpi() ? 554 : 609);
 }
 
-// Twips of a screen so many pixels high, at this many twips per pixel.
-constexpr float px(float pixels, float twipsPerPixel)
-{
-    return pixels * twipsPerPixel;
-}
-
 TEST(PopupPlacement, itRestsAboveTheTaskbarOnlyWhereTheAllowanceIsTooSmall)
 {
     const struct {
         const char* row;
-        float screen; // height, twips
+        float twipsPerPixel;
+        float screen; // pixels high
         float workBottom;
-        float top;
+        float top; // twips
     } rows[] = {
-        {"no taskbar: 450 twips above the bottom", 10800, 10800, 9135},
-        {"a 30 px taskbar at 100 % fills the allowance exactly", 10800, px(690, 15), 9135},
-        {"a 24 px taskbar changes nothing", 10800, px(696, 15), 9135},
-        {"a taskbar at the top, left or right leaves the bottom free", 10800, 10800, 9135},
-        {"Windows 10's 40 px taskbar at 100 %", 10800, px(680, 15), 8985},
-        {"Windows 11's 48 px taskbar at 100 %", 10800, px(672, 15), 8865},
-        {"Windows 11's 72 px taskbar at 150 %", px(720, 10), px(648, 10), 5265},
-        {"a 30 px taskbar at 150 % is within the allowance", px(720, 10), px(690, 10), 5535},
-        {"a 48 px panel on a 1280 x 1024 screen", px(1024, 15), px(976, 15), 13425},
+        {"no taskbar: 450 twips above the bottom", 15, 720, 720, 9135},
+        {"a 30 px taskbar at 100 % fills the allowance exactly", 15, 720, 690, 9135},
+        {"a 24 px taskbar changes nothing", 15, 720, 696, 9135},
+        {"a taskbar at the top, left or right leaves the bottom free", 15, 720, 720, 9135},
+        {"Windows 10's 40 px taskbar at 100 %", 15, 720, 680, 8985},
+        {"Windows 11's 48 px taskbar at 100 %", 15, 720, 672, 8865},
+        {"Windows 11's 72 px taskbar at 150 %: on its top, at a whole pixel", 10, 720, 648, 5260},
+        {"a 30 px taskbar at 150 % is within the allowance", 10, 720, 690, 5535},
+        {"a 48 px panel on a 1280 x 1024 screen", 15, 1024, 976, 13425},
+        {"a 48 px panel at 200 % is within the allowance", 7.5f, 720, 672, 3735},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
-        EXPECT_EQ(popup::Form1::restingTopOn(r.screen, r.workBottom, 1215), r.top);
+        const float t = r.twipsPerPixel;
+        EXPECT_EQ(popup::Form1::restingTopOn(r.screen * t, r.workBottom * t, 1215, t), r.top);
     }
 }
 
@@ -223,7 +220,14 @@ TEST_F(Popup, onlyTheWindowsAUserSwitchesToAreListedAsRunning)
 bool setWorkAreaBottom(int bottom)
 {
     RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), bottom};
-    return SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE) != FALSE;
+    if (!SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE))
+        return false;
+    // Wine broadcasts only settings it saves; Windows' taskbar is heard
+    // either way.
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG,
+                        2000, &result);
+    return true;
 }
 
 // Puts the whole screen back as the work area, however the test ends.
@@ -254,7 +258,55 @@ TEST_F(Popup, aTallerTaskbarLiftsThePopupAtOnce)
     Form1->slideUp();
     EXPECT_TRUE(support::waitUntil([] { return !Form1->Timer2->enabled(); }));
     EXPECT_TRUE(IsWindowVisible(reinterpret_cast<HWND>(Form1->hWnd())));
-    EXPECT_EQ(Form1->top(), popup::Form1::restingTop() - 20);
+    EXPECT_LE(Form1->top(), popup::Form1::restingTop() - 20);
+    EXPECT_GT(Form1->top(), popup::Form1::restingTop() - 40);
+}
+// What Windows sends a per-monitor aware window whose monitor takes another
+// scale.
+void scaleTo(const tk::Form& form, int dpi)
+{
+    RECT suggested{};
+    SendMessageW(reinterpret_cast<HWND>(form.hWnd()), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+}
+
+TEST_F(Popup, aNewScaleLaysEveryWindowOutAgainAndThePopupGoesBackToItsCorner)
+{
+    const int from = at144dpi() ? 144 : 96;
+    const int to = at144dpi() ? 96 : 144;
+    struct Back {
+        int dpi;
+        ~Back() { scaleTo(*Form1, dpi); }
+    } back{from};
+    Form1->Command1->click(); // the tray host, laid out again too
+    scaleTo(*Form1, to);
+    ASSERT_TRUE(support::waitUntil([&] {
+        return Form1->native().position().x + Form1->native().frameSize().x == 960;
+    })) << "at "
+        << Form1->native().position().x;
+    const tk::Pixels at = Form1->native().position();
+    const tk::Pixels size = Form1->native().frameSize();
+    EXPECT_EQ(tk::screen().twipsPerPixelX(), to == 144 ? 10.0f : 15.0f);
+    EXPECT_EQ(Form1->width(), 2775.0f);
+    EXPECT_EQ(size.y, to == 144 ? 122 : 81);
+    EXPECT_EQ(at.x + size.x, 960);
+    EXPECT_EQ(at.y, to == 144 ? 554 : 609);
+    RECT quitter;
+    GetWindowRect(tk::win32::handleOf(Form1->Label5.get()), &quitter);
+    EXPECT_EQ(quitter.left - at.x, to == 144 ? 192 : 128);
+    EXPECT_EQ(quitter.bottom - quitter.top, to == 144 ? 26 : 17);
+    RECT up;
+    GetWindowRect(tk::win32::handleOf(Form2->Command1.get()), &up);
+    EXPECT_EQ(up.right - up.left, to == 144 ? 86 : 57);
+
+    // Out of sight, the popup stays so at the next scale.
+    Form1->Label7->click();
+    ASSERT_TRUE(support::waitUntil([] { return !Form1->Timer3->enabled(); }));
+    scaleTo(*Form1, from);
+    tk::processEvents();
+    EXPECT_GE(Form1->native().position().y, 720);
+    EXPECT_GE(Form1->top(), tk::screen().height());
+    EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(Form1->hWnd())));
 }
 #endif
 

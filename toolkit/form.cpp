@@ -194,6 +194,12 @@ void Form::framed()
     }
 }
 
+void Form::rescaled()
+{
+    if (m_window && (m_left || m_top))
+        moveNative();
+}
+
 Label& Form::addLabel(const std::string& name, const std::string& caption, const Twips& rect)
 {
     return native().addLabel(name, caption, rect);

@@ -92,6 +92,10 @@ public:
     // is known from now on.
     void framed();
 
+    // The backend has laid the window out again at the screen's new
+    // resolution; a window the program placed goes back to its twips.
+    void rescaled();
+
     // The loaded window, for the backend's own checks; raises an error when
     // the form is not loaded.
     backend::NativeWindow& native() const;

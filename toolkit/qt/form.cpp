@@ -183,8 +183,14 @@ public:
     {
         const Pixels at = pixelsFor(leftTwips, topTwips);
         m_window->move(origin() + QPoint(at.x, at.y));
-        alignRightEdge(leftTwips);
         park();
+        // Qt moves a hidden widget's window only when it is shown again; an
+        // unmapped popup's window follows now, so that nothing reads a stale
+        // place.
+        QWindow* handle = m_window->windowHandle();
+        if (m_shown && !m_window->isVisible() && handle && handle->position() != m_window->pos())
+            handle->setPosition(m_window->pos());
+        alignRightEdge(leftTwips);
     }
 
     Pixels pixelsFor(float leftTwips, float topTwips) const override
@@ -288,11 +294,6 @@ private:
         } else if (!below && !m_window->isVisible()) {
             m_window->show();
         }
-        // Qt moves a hidden widget's window only when it is shown again; the
-        // unmapped window follows now, so that nothing reads a stale place.
-        QWindow* handle = m_window->windowHandle();
-        if (below && handle && handle->position() != m_window->pos())
-            handle->setPosition(m_window->pos());
     }
 
     void alignRightEdge(float leftTwips)

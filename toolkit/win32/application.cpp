@@ -81,7 +81,9 @@ LRESULT CALLBACK messageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     }
     // A new resolution, another primary display, or a taskbar that moved or
     // grew; broadcast to every top-level window, this hidden one included.
-    if (message == WM_DISPLAYCHANGE || (message == WM_SETTINGCHANGE && wParam == SPI_SETWORKAREA)) {
+    // Not every shell names the work area in its settings broadcast, and the
+    // popup moves only when its screen really differs.
+    if (message == WM_DISPLAYCHANGE || message == WM_SETTINGCHANGE) {
         backend::screenChanged();
         return 0;
     }
@@ -107,15 +109,15 @@ HWND win32::messageWindow()
 HFONT win32::defaultFont()
 {
     // An Arial-metric sans face at 8 pt: the labels were sized for a small
-    // face like this one and wider faces overflow them.
-    static HFONT font = [] {
-        HDC screen = GetDC(nullptr);
-        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-        return CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+    // face like this one and wider faces overflow them. One per resolution,
+    // kept for the program's life: controls may still use an older one.
+    static std::map<int, HFONT> fonts;
+    const int dpi = currentDpi();
+    HFONT& font = fonts[dpi];
+    if (!font)
+        font = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
-    }();
     return font;
 }
 
@@ -127,8 +129,15 @@ COLORREF win32::toColorRef(Color color)
 struct Application::Native {
     Native()
     {
-        // The manifest says so too; this covers a copy run without it.
-        SetProcessDPIAware();
+        // The manifest says so too; this covers a copy run without it. Per
+        // monitor (v2) where the system has it, so that a new scale reaches
+        // the windows as WM_DPICHANGED instead of a blurred bitmap.
+        using SetContext = BOOL(WINAPI*)(HANDLE);
+        const auto setContext = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+        const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4));
+        if (!setContext || !setContext(perMonitorV2))
+            SetProcessDPIAware();
         WNDCLASSW wc{};
         wc.lpfnWndProc = messageProc;
         wc.hInstance = GetModuleHandleW(nullptr);

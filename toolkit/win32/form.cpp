@@ -52,18 +52,43 @@ Color fromColorRef(COLORREF c)
     return {GetRValue(c), GetGValue(c), GetBValue(c)};
 }
 
-// What every native control of a form has: its window.
+// What every native control of a form has: its window, at its twips.
 class Native {
 public:
+    explicit Native(const Twips& rect) : m_rect(rect) {}
     virtual ~Native() = default;
     virtual HWND hwnd() const = 0;
+
+    // Lays the control out again at the screen's new resolution.
+    virtual void rescale()
+    {
+        const RECT r = pixelRect(m_rect);
+        MoveWindow(hwnd(), r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+        SendMessageW(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont()), TRUE);
+    }
+
+private:
+    Twips m_rect;
 };
+
+// Only the one-pixel outline belongs to a shape's window: whatever lies
+// inside shows, and takes the clicks.
+void outlineOnly(HWND hwnd)
+{
+    RECT r;
+    GetClientRect(hwnd, &r);
+    HRGN outer = CreateRectRgn(0, 0, r.right, r.bottom);
+    HRGN inner = CreateRectRgn(1, 1, r.right - 1, r.bottom - 1);
+    CombineRgn(outer, outer, inner, RGN_DIFF);
+    DeleteObject(inner);
+    SetWindowRgn(hwnd, outer, TRUE);
+}
 
 class Win32Label final : public tk::Label, public Native {
 public:
     Win32Label(HWND parent, const std::string& name, const std::string& caption, const Twips& rect,
                std::weak_ptr<const void> life)
-        : tk::Label(name, std::move(life)),
+        : tk::Label(name, std::move(life)), Native(rect),
           m_hwnd(createChild(L"STATIC", widen(caption), SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY,
                              0, parent, rect)),
           m_fore(fromColorRef(GetSysColor(COLOR_BTNTEXT))),
@@ -177,7 +202,7 @@ class Win32Button final : public tk::CommandButton, public Native {
 public:
     Win32Button(HWND parent, const std::string& name, const std::string& caption, const Twips& rect,
                 std::weak_ptr<const void> life, HWND* focus)
-        : tk::CommandButton(name, std::move(life)),
+        : tk::CommandButton(name, std::move(life)), Native(rect),
           m_hwnd(
               createChild(L"BUTTON", widen(caption), BS_PUSHBUTTON | WS_TABSTOP, 0, parent, rect)),
           m_focus(focus)
@@ -215,20 +240,17 @@ class Win32Shape final : public tk::Shape, public Native {
 public:
     Win32Shape(HWND parent, const std::string& name, const Twips& rect,
                std::weak_ptr<const void> life)
-        : tk::Shape(name, std::move(life)),
+        : tk::Shape(name, std::move(life)), Native(rect),
           m_hwnd(createChild(kShapeClass, L"", 0, WS_EX_TRANSPARENT, parent, rect))
     {
-        // Only the one-pixel outline belongs to the window: whatever lies
-        // inside shows, and takes the clicks.
-        RECT r;
-        GetClientRect(m_hwnd, &r);
-        HRGN outer = CreateRectRgn(0, 0, r.right, r.bottom);
-        HRGN inner = CreateRectRgn(1, 1, r.right - 1, r.bottom - 1);
-        CombineRgn(outer, outer, inner, RGN_DIFF);
-        DeleteObject(inner);
-        SetWindowRgn(m_hwnd, outer, FALSE);
+        outlineOnly(m_hwnd);
     }
     HWND hwnd() const override { return m_hwnd; }
+    void rescale() override
+    {
+        Native::rescale();
+        outlineOnly(m_hwnd);
+    }
 
 private:
     HWND m_hwnd;
@@ -238,7 +260,7 @@ class Win32Image final : public tk::Image, public Native {
 public:
     Win32Image(HWND parent, const std::string& name, const Picture& picture, const Twips& rect,
                std::weak_ptr<const void> life)
-        : tk::Image(name, std::move(life)),
+        : tk::Image(name, std::move(life)), Native(rect),
           m_hwnd(createChild(L"STATIC", L"", SS_ICON | SS_REALSIZEIMAGE, 0, parent, rect))
     {
         SendMessageW(m_hwnd, STM_SETICON, reinterpret_cast<WPARAM>(iconOf(picture, 32)), 0);
@@ -298,9 +320,11 @@ struct WindowState {
     WindowState(Form& f, const Design& d, std::weak_ptr<const void> l)
         : form(f), design(d), life(std::move(l))
     {
+        all().push_back(this);
     }
     ~WindowState()
     {
+        std::erase(all(), this);
         controls.clear();
         if (hwnd)
             DestroyWindow(hwnd);
@@ -309,6 +333,31 @@ struct WindowState {
     }
 
     bool alive() const { return !life.expired(); }
+
+    static std::vector<WindowState*>& all()
+    {
+        static std::vector<WindowState*> states;
+        return states;
+    }
+
+    // The window and its controls at the screen's new resolution; a window
+    // the program placed keeps its twips.
+    void rescale()
+    {
+        const Screen& s = screen();
+        const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE));
+        const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE));
+        RECT r{0, 0, s.toPixels(design.clientWidth), s.toPixelsY(design.clientHeight)};
+        AdjustWindowRectEx(&r, style, GetMenu(hwnd) != nullptr, exStyle);
+        SetWindowPos(hwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        for (const auto& c : controls)
+            if (auto* native = dynamic_cast<Native*>(c.get()))
+                native->rescale();
+        if (alive())
+            form.rescaled();
+        InvalidateRect(hwnd, nullptr, TRUE);
+    }
 
     template <class T> T* find(HWND child) const
     {
@@ -409,6 +458,24 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         state->form.deliverMouseMove(button, shift,
                                      static_cast<float>(GET_X_LPARAM(lParam)) * s.twipsPerPixelX(),
                                      static_cast<float>(GET_Y_LPARAM(lParam)) * s.twipsPerPixelY());
+        return 0;
+    }
+    case WM_DPICHANGED: {
+        // Per monitor: the popup's monitor took another scale. Every window
+        // is laid out again at it, and the popup goes back to its corner.
+        const int dpi = HIWORD(wParam);
+        if (dpi > 0 && dpi != currentDpi()) {
+            setDpi(dpi);
+            for (WindowState* each : WindowState::all())
+                each->rescale();
+            backend::screenChanged();
+        }
+        // A window the window system placed goes where it suggests.
+        if (!placedByProgram(state->design) && lParam) {
+            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
         return 0;
     }
     case WM_MOUSEACTIVATE:

@@ -21,6 +21,11 @@ namespace tk::win32 {
 // the shell's broadcasts for the whole program.
 HWND messageWindow();
 
+// The primary display's resolution in dots per inch: the system's, until a
+// window hears of a new one (per-monitor awareness).
+int currentDpi();
+void setDpi(int dpi);
+
 // The program's face for every caption, at the screen's resolution.
 HFONT defaultFont();
 
