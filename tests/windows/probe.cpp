@@ -7,11 +7,15 @@
 //   probe memory   the Kelvane process's working set and private bytes, KiB
 //   probe close    asks the popup to close, as Alt+F4 does
 //   probe logoff   tells Kelvane the session ends, as Windows does at sign-out
+//   probe workarea BOTTOM   sets the work area's bottom, as a taskbar does
+//   probe resolution W H    changes the display's resolution
+//   probe boxes    how many message boxes are open
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -56,6 +60,44 @@ int main(int argc, char** argv)
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "count") {
         std::printf("%zu\n", forms().size());
+        return 0;
+    }
+    if (what == "workarea" && argc == 2) {
+        RECT work{};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        std::printf("%ld\n", work.bottom);
+        return 0;
+    }
+    if (what == "workarea" && argc > 2) {
+        RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), std::atoi(argv[2])};
+        if (!SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE))
+            return 1;
+        // Wine broadcasts only settings it saves; a taskbar tells everyone.
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0,
+                            SMTO_ABORTIFHUNG, 2000, &result);
+        return 0;
+    }
+    if (what == "resolution" && argc > 3) {
+        DEVMODEW mode{};
+        mode.dmSize = sizeof mode;
+        mode.dmPelsWidth = static_cast<DWORD>(std::atoi(argv[2]));
+        mode.dmPelsHeight = static_cast<DWORD>(std::atoi(argv[3]));
+        mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+        return ChangeDisplaySettingsW(&mode, 0) == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
+    }
+    if (what == "boxes") {
+        int boxes = 0;
+        EnumWindows(
+            [](HWND hwnd, LPARAM out) -> BOOL {
+                wchar_t name[32] = {};
+                GetClassNameW(hwnd, name, 32);
+                if (std::wstring(name) == L"#32770" && IsWindowVisible(hwnd))
+                    ++*reinterpret_cast<int*>(out);
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&boxes));
+        std::printf("%d\n", boxes);
         return 0;
     }
     if (what == "logoff") {

@@ -100,10 +100,91 @@ check "with status 0" test "$status" = 0
 check "and takes its icon away" wait_for 20 not icon_here
 mv "$nvml.away" "$nvml"
 
+# Ten starts at once: one Kelvane, nine that handed on their request, and
+# never an error box.
+starts=()
+for i in $(seq 10); do
+    wine "$exe" >"$work/start-$i.log" 2>&1 &
+    starts+=($!)
+done
+alive() { local p n=0; for p in "${starts[@]}"; do kill -0 "$p" 2>/dev/null && n=$((n + 1)); done; echo $n; }
+wait_for 60 test "$(alive)" -le 1
+zero=0 running=()
+for pid in "${starts[@]}"; do
+    if kill -0 "$pid" 2>/dev/null; then
+        running+=("$pid")
+    else
+        wait "$pid" && zero=$((zero + 1))
+    fi
+done
+pids+=("${running[@]}")
+check "ten starts at once leave exactly one Kelvane running" test "${#running[@]}" = 1
+check "... the nine others exit with status 0" test "$zero" = 9
+check "... its popup rests at its corner" wait_for 30 popup_is '775 609 185 81 1'
+check "... with no error box" test "$(probe boxes)" = 0
+check "... and only one Kelvane's forms" test "$(probe count)" = 2
+kelvane_pid=${running[0]:-0}
+quit
+check "... and Quitter ends it with status 0" ended_within 10
+check "... status 0" test "$status" = 0
+
 export WINEPREFIX=$prefixes/144
 run_kelvane hidpi.log
 check "at 144 dpi the popup is 278 pixels wide with its right edge on the screen's" \
     wait_for 30 popup_is '682 554 278 122 1'
+quit
+ended_within 10
+wineserver -k 2>/dev/null
+
+# A 48-pixel panel, taller than the allowance, reserved under Openbox: Wine
+# takes the monitor's work area from the window manager when it starts.
+kill "$tray_pid"
+wait "$tray_pid" 2>/dev/null
+openbox >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+pids+=($wm_pid)
+trayer --edge bottom --align right --widthtype request --height 48 --SetDockType true \
+    --SetPartialStrut true >"$work/trayer-48.log" 2>&1 &
+panel_pid=$!
+pids+=($panel_pid)
+wait_for 20 bash -c "xprop -root _NET_WORKAREA 2>/dev/null | grep -q ' 672'"
+for dpi in 96 144; do
+    export WINEPREFIX=$prefixes/$dpi
+    wineserver -k 2>/dev/null
+    run_kelvane "panel-$dpi.log"
+    if [ "$dpi" = 96 ]; then
+        check "a 48 px panel: the popup rests on its top edge at 96 dpi" wait_for 30 popup_is '775 591 185 81 1'
+    else
+        check "... and at 144 dpi" wait_for 30 popup_is '682 550 278 122 1'
+    fi
+    quit
+    ended_within 10
+done
+wineserver -k 2>/dev/null
+kill "$panel_pid" "$wm_pid"
+wait "$panel_pid" "$wm_pid" 2>/dev/null
+
+# A new resolution while Kelvane runs, on an Xephyr that can change its own:
+# the popup goes back to its corner, or stays out of sight.
+export WINEPREFIX=$prefixes/96
+fifo=$work/nestedfd
+mkfifo "$fifo"
+Xephyr -displayfd 3 -nolisten tcp -resizeable -screen 960x720 3>"$fifo" >"$work/xephyr.log" 2>&1 &
+pids+=($!)
+read -r -t 20 nested <"$fifo"
+export DISPLAY=":$nested"
+wait_for 10 quietly xdpyinfo
+run_kelvane resolution.log
+wait_for 30 popup_is '775 609 185 81 1'
+probe resolution 1280 1024 >/dev/null
+check "at 1280 x 1024 the popup is back in its corner within a second" wait_for 1 popup_is '1095 913 185 81 1'
+read -r x y w h v < <(probe popup)
+xdotool mousemove $((x + 1447 / 15)) $((y + 967 / 15)) click 1
+wait_for 20 popup_is '1095 1026 185 81 0'
+probe resolution 800 600 >/dev/null
+check "hidden, at 800 x 600 it stays out of sight" wait_for 1 popup_is '615 602 185 81 0'
+wine "$exe" >"$work/second-resolution.log" 2>&1
+check "... and comes back above the new bottom" wait_for 20 popup_is '615 488 185 81 1'
 quit
 ended_within 10
 wineserver -k 2>/dev/null

@@ -37,9 +37,13 @@ backend::ScreenMetrics backend::primaryScreen()
     const int dpi = win32::currentDpi();
     if (width <= 0 || height <= 0 || dpi <= 0)
         throw Error(Status::InvalidCall, "No screen is available");
-    // The primary display's work area: the taskbar's strip left out.
-    RECT work{};
-    const int workBottom = SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) ? work.bottom : 0;
+    // The primary monitor's work area: the taskbar's strip left out. Asked
+    // of the monitor, which follows a new resolution, rather than through
+    // SPI_GETWORKAREA, which Wine answers from a copy made at start.
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    const HMONITOR primary = MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    const int workBottom = primary && GetMonitorInfoW(primary, &info) ? info.rcWork.bottom : 0;
     return {width, height, static_cast<double>(dpi), static_cast<double>(dpi), workBottom};
 }
 
