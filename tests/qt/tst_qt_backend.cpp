@@ -43,6 +43,27 @@ bool resizeScreen(int width, int height)
     return QGuiApplication::primaryScreen()->geometry().size() == QSize(width, height);
 }
 
+// Replaces the primary display with another one of this name and size, as
+// docking a laptop does.
+bool replaceScreen(const QString& name, int width, int height)
+{
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    using Getter = QJsonObject (*)(QPlatformNativeInterface*);
+    using Setter = void (*)(const QJsonObject&, QPlatformNativeInterface*);
+    auto get = reinterpret_cast<Getter>(native->nativeResourceForIntegration("configuration"));
+    auto set = reinterpret_cast<Setter>(native->nativeResourceForIntegration("setConfiguration"));
+    if (!get || !set)
+        return false;
+    QJsonObject config = get(native);
+    QJsonObject screen = config.value(QStringLiteral("screens")).toArray().at(0).toObject();
+    screen.insert(QStringLiteral("name"), name);
+    screen.insert(QStringLiteral("width"), width);
+    screen.insert(QStringLiteral("height"), height);
+    config.insert(QStringLiteral("screens"), QJsonArray{screen});
+    set(config, native);
+    return QGuiApplication::primaryScreen()->name() == name;
+}
+
 QWidget& child(const tk::Form& form, const char* name)
 {
     auto* widget = widgetOf(form).findChild<QWidget*>(QString::fromLatin1(name));
@@ -226,6 +247,17 @@ TEST_F(QtBackend, aNewResolutionPutsThePopupBackInItsCornerOrKeepsItOutOfSight)
         EXPECT_EQ(popup.isVisible(), !r.hidden) << "mapped";
         EXPECT_TRUE(Form1->isVisible());
     }
+}
+
+TEST_F(QtBackend, anotherPrimaryDisplayTakesThePopupToItsCorner)
+{
+    struct Back {
+        ~Back() { replaceScreen(QStringLiteral("test"), 960, 720); }
+    } back;
+    ASSERT_TRUE(replaceScreen(QStringLiteral("docked"), 1280, 1024));
+    QWidget& popup = widgetOf(*Form1);
+    EXPECT_TRUE(support::waitUntil([&] { return popup.pos() == QPoint(1095, 913); }))
+        << "the popup is at " << popup.pos().x() << "," << popup.pos().y();
 }
 
 TEST_F(QtBackend, aHiddenPopupIsUnmappedUntilItSlidesBackUp)
