@@ -22,30 +22,9 @@ using tk::qt::widgetOf;
 
 namespace {
 
-// Gives the offscreen platform's only screen a new size in pixels.
-bool resizeScreen(int width, int height)
-{
-    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    using Getter = QJsonObject (*)(QPlatformNativeInterface*);
-    using Setter = void (*)(const QJsonObject&, QPlatformNativeInterface*);
-    auto get = reinterpret_cast<Getter>(native->nativeResourceForIntegration("configuration"));
-    auto set = reinterpret_cast<Setter>(native->nativeResourceForIntegration("setConfiguration"));
-    if (!get || !set)
-        return false;
-    QJsonObject config = get(native);
-    QJsonArray screens = config.value(QStringLiteral("screens")).toArray();
-    QJsonObject screen = screens.at(0).toObject();
-    screen.insert(QStringLiteral("width"), width);
-    screen.insert(QStringLiteral("height"), height);
-    screens.replace(0, screen);
-    config.insert(QStringLiteral("screens"), screens);
-    set(config, native);
-    return QGuiApplication::primaryScreen()->geometry().size() == QSize(width, height);
-}
-
-// Replaces the primary display with another one of this name and size, as
-// docking a laptop does.
-bool replaceScreen(const QString& name, int width, int height)
+// Gives the offscreen platform's only screen a new name and size in pixels;
+// a new name makes it another display, as docking a laptop does.
+bool setScreen(const QString& name, int width, int height)
 {
     QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
     using Getter = QJsonObject (*)(QPlatformNativeInterface*);
@@ -61,7 +40,13 @@ bool replaceScreen(const QString& name, int width, int height)
     screen.insert(QStringLiteral("height"), height);
     config.insert(QStringLiteral("screens"), QJsonArray{screen});
     set(config, native);
-    return QGuiApplication::primaryScreen()->name() == name;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    return primary->name() == name && primary->geometry().size() == QSize(width, height);
+}
+
+bool resizeScreen(int width, int height)
+{
+    return setScreen(QStringLiteral("test"), width, height);
 }
 
 QWidget& child(const tk::Form& form, const char* name)
@@ -252,9 +237,9 @@ TEST_F(QtBackend, aNewResolutionPutsThePopupBackInItsCornerOrKeepsItOutOfSight)
 TEST_F(QtBackend, anotherPrimaryDisplayTakesThePopupToItsCorner)
 {
     struct Back {
-        ~Back() { replaceScreen(QStringLiteral("test"), 960, 720); }
+        ~Back() { resizeScreen(960, 720); }
     } back;
-    ASSERT_TRUE(replaceScreen(QStringLiteral("docked"), 1280, 1024));
+    ASSERT_TRUE(setScreen(QStringLiteral("docked"), 1280, 1024));
     QWidget& popup = widgetOf(*Form1);
     EXPECT_TRUE(support::waitUntil([&] { return popup.pos() == QPoint(1095, 913); }))
         << "the popup is at " << popup.pos().x() << "," << popup.pos().y();

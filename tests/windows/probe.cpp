@@ -74,8 +74,8 @@ int main(int argc, char** argv)
             return 1;
         // Wine broadcasts only settings it saves; a taskbar tells everyone.
         DWORD_PTR result = 0;
-        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0,
-                            SMTO_ABORTIFHUNG, 2000, &result);
+        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG,
+                            2000, &result);
         return 0;
     }
     if (what == "resolution" && argc > 3) {
