@@ -76,6 +76,21 @@ for sig in TERM INT HUP; do
     check "SIG$sig leaves no lock or socket behind" no_leftovers
 done
 
+# After Quitter the About dialog keeps Kelvane alive; a second start then has
+# no popup to bring back, and must not break the first.
+about_shown() { xdotool search --onlyvisible --name '^Kelvane$' | grep -qv "^$(($(popup_id)))\$"; }
+start_kelvane "$work/about.log"
+click_popup 547 967 # the credit label opens About
+wait_for 5 about_shown
+click_popup 2287 967 # Quitter
+wait_for 5 icon_gone
+timeout 10 "$KELVANE" >"$work/after-quitter.log" 2>&1
+check "a second start after Quitter, About still open, exits 0" test "$?" = 0
+check "... and the first goes on without an error" test "$(wc -c <"$work/about.log")" = 0
+kill "$kelvane_pid"
+check "... and ends with status 0" ended_within 5
+check "... status 0" test "$status" = 0
+
 # Scaled: the right edge on the screen's edge, and outlines one device pixel
 # wide on all four sides, black on the edge and white just inside.
 scaled_popup_geometry() {

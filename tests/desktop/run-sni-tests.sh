@@ -66,6 +66,8 @@ start_watcher
 check "a restarted watcher gets the icon again" wait_for 5 item_registered
 check "... and the XEmbed tray lets it go" wait_for 2 not icon_docked
 
+# Quitter where the popup is, once the last Activate has brought it back.
+wait_for 5 popup_at 608
 click_popup 2287 967 # Quitter
 check "Quitter ends the program" ended_within 5
 check "... and the watcher forgets the icon" wait_for 5 not item_registered
