@@ -7,6 +7,7 @@
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
 #include "toolkit/dispatch.h"
+#include "toolkit/library.h"
 #include "tray/form2.h"
 
 #include <cstdio>
@@ -51,6 +52,7 @@ void showRequested()
 
 int run(int argc, char** argv)
 {
+    tk::restrictLibrarySearch();
     if (argc > 1) {
         if (std::strcmp(argv[1], "--version") == 0 && argc == 2) {
             std::printf("Kelvane %s\n", kVersion);

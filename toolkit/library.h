@@ -26,4 +26,14 @@ private:
     void* m_handle = nullptr;
 };
 
+// Lets the libraries that system libraries load on the program's behalf come
+// from the system folder only, never from the program's or the current
+// folder, where anyone could have put one of the same name. Windows only;
+// called first.
+void restrictLibrarySearch();
+
+// A function of a library in the system folder; raises an error when the
+// library or the function is missing. Windows only.
+void* systemFunction(const char* library, const char* name);
+
 } // namespace tk

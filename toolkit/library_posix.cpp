@@ -28,4 +28,6 @@ void Library::unload()
     m_handle = nullptr;
 }
 
+void restrictLibrarySearch() {}
+
 } // namespace tk

@@ -1,4 +1,5 @@
 #include "library.h"
+#include "error.h"
 #include "wide.h"
 
 #ifndef NOMINMAX
@@ -42,6 +43,27 @@ void* Library::resolve(const char* symbol) const
     if (!m_handle)
         return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(m_handle), symbol));
+}
+
+void restrictLibrarySearch()
+{
+    // The loader has brought in only what the program imports itself:
+    // kernel32, user32 and gdi32, known to the system and taken from its
+    // folder. Everything those load later comes from the system folder too.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryW(L"");
+}
+
+void* systemFunction(const char* library, const char* name)
+{
+    Library lib(library);
+    if (!lib.load())
+        throw Error(Status::DllNotFound, std::string("File not found: ") + library);
+    void* function = lib.resolve(name);
+    if (!function)
+        throw Error(Status::EntryPointNotFound,
+                    std::string("Can't find DLL entry point ") + name + " in " + library);
+    return function;
 }
 
 void Library::unload()

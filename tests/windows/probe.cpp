@@ -10,6 +10,7 @@
 //   probe workarea BOTTOM   sets the work area's bottom, as a taskbar does
 //   probe resolution W H    changes the display's resolution
 //   probe boxes    how many message boxes are open
+//   probe load NAME         loads a library the old way: program's folder first
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
@@ -85,6 +86,10 @@ int main(int argc, char** argv)
         mode.dmPelsHeight = static_cast<DWORD>(std::atoi(argv[3]));
         mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
         return ChangeDisplaySettingsW(&mode, 0) == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
+    }
+    if (what == "load" && argc > 2) {
+        std::wstring name(argv[2], argv[2] + std::strlen(argv[2]));
+        return LoadLibraryW(name.c_str()) ? 0 : 1;
     }
     if (what == "boxes") {
         int boxes = 0;

@@ -3,6 +3,7 @@
 #include "toolkit/backend.h"
 #include "toolkit/dispatch.h"
 #include "toolkit/error.h"
+#include "toolkit/library.h"
 #include "toolkit/screen.h"
 
 #include <commctrl.h>
@@ -518,8 +519,13 @@ void registerClasses()
         shape.hInstance = form.hInstance;
         shape.lpszClassName = kShapeClass;
         RegisterClassW(&shape);
+        // Loaded here, after the library search is restricted, rather than
+        // by the loader: common controls bring the theme library with them.
+        using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+        const auto init =
+            reinterpret_cast<Init>(systemFunction("comctl32.dll", "InitCommonControlsEx"));
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&controls);
+        init(&controls);
         return true;
     }();
     (void)registered;

@@ -1,6 +1,7 @@
 #include "win32.h"
 
 #include "toolkit/backend.h"
+#include "toolkit/library.h"
 #include "toolkit/shell.h"
 
 #include <shellapi.h>
@@ -35,7 +36,12 @@ BOOL call(DWORD operation, const TrayIconRecord& record)
     data.uCallbackMessage = static_cast<UINT>(record.uCallbackMessage);
     data.hIcon = win32::iconOf(Picture::fromHandle(record.hIcon), GetSystemMetrics(SM_CXSMICON));
     std::strncpy(data.szTip, record.szTip.c_str(), sizeof data.szTip - 1);
-    return Shell_NotifyIconA(operation, &data);
+    // Bound at the first call, after the library search is restricted:
+    // shell32 brings many libraries of its own.
+    using NotifyIcon = BOOL(WINAPI*)(DWORD, PNOTIFYICONDATAA);
+    static const auto notifyIcon = reinterpret_cast<NotifyIcon>(
+        systemFunction("shell32.dll", "Shell_NotifyIconA"));
+    return notifyIcon(operation, &data);
 }
 
 } // namespace
