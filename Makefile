@@ -33,7 +33,8 @@ windows-build: deps
 
 windows: windows-build
 	@cd $(WINDOWS_DIR) && cpack >/dev/null
-	@cd $(WINDOWS_DIR) && ls -l kelvane.exe kelvane-*-win64.exe kelvane-*-win64.zip
+	@cd $(WINDOWS_DIR) && ls -l stripped/kelvane.exe kelvane-*-win64.exe kelvane-*-win64.zip
+	@echo "kelvane.exe: $$(stat -c %s $(WINDOWS_DIR)/stripped/kelvane.exe) bytes stripped (at most 307200)"
 
 # The whole test suite again, built with AddressSanitizer and UBSan.
 sanitize: deps

@@ -1,20 +1,6 @@
 #include "instance.h"
 
-#include <regex>
-
 namespace app {
-
-std::string SingleInstance::normaliseDisplay(const std::string& display)
-{
-    static const std::regex x11("(.*):([0-9]+)(\\.[0-9]+)?");
-    std::smatch m;
-    if (!std::regex_match(display, m, x11))
-        return display; // a Wayland socket name
-    std::string host = m[1].str();
-    if (host == "unix")
-        host.clear();
-    return host + ':' + m[2].str();
-}
 
 std::string SingleInstance::nameFor(const std::string& display)
 {

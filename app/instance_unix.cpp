@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <sys/file.h>
@@ -379,6 +380,18 @@ void SingleInstance::serve()
             drop();
         });
     }
+}
+
+std::string SingleInstance::normaliseDisplay(const std::string& display)
+{
+    static const std::regex x11("(.*):([0-9]+)(\\.[0-9]+)?");
+    std::smatch m;
+    if (!std::regex_match(display, m, x11))
+        return display; // a Wayland socket name
+    std::string host = m[1].str();
+    if (host == "unix")
+        host.clear();
+    return host + ':' + m[2].str();
 }
 
 } // namespace app

@@ -128,4 +128,10 @@ bool SingleInstance::forward()
     }
 }
 
+std::string SingleInstance::normaliseDisplay(const std::string& display)
+{
+    // One name per Windows session, written one way only.
+    return display;
+}
+
 } // namespace app

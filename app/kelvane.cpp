@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace app {
@@ -19,15 +20,16 @@ namespace {
 
 void printHelp()
 {
-    std::printf("Usage: kelvane [--help | --version]\n\n"
-                "Kelvane shows the graphics card's core temperature and its peak since start\n"
-                "in a small popup at the bottom-right corner of the screen. \"Masqué\" slides\n"
-                "the popup away; a left click on Kelvane's notification-area icon, or starting\n"
-                "kelvane again, brings it back. \"Quitter\" ends the program.\n\n"
-                "Options:\n"
-                "  --help     show this text and exit\n"
-                "  --version  show the version and exit\n\n"
-                "Kelvane takes no other options and no configuration.\n");
+    std::fputs("Usage: kelvane [--help | --version]\n\n"
+               "Kelvane shows the graphics card's core temperature and its peak since start\n"
+               "in a small popup at the bottom-right corner of the screen. \"Masqué\" slides\n"
+               "the popup away; a left click on Kelvane's notification-area icon, or starting\n"
+               "kelvane again, brings it back. \"Quitter\" ends the program.\n\n"
+               "Options:\n"
+               "  --help     show this text and exit\n"
+               "  --version  show the version and exit\n\n"
+               "Kelvane takes no other options and no configuration.\n",
+               stdout);
 }
 
 // A second start can ask for the popup while this one is still starting, on
@@ -55,14 +57,17 @@ int run(int argc, char** argv)
     tk::restrictLibrarySearch();
     if (argc > 1) {
         if (std::strcmp(argv[1], "--version") == 0 && argc == 2) {
-            std::printf("Kelvane %s\n", kVersion);
+            std::fputs((std::string("Kelvane ") + kVersion + "\n").c_str(), stdout);
             return 0;
         }
         if ((std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) && argc == 2) {
             printHelp();
             return 0;
         }
-        std::fprintf(stderr, "kelvane: unknown option '%s'; try 'kelvane --help'\n", argv[1]);
+        std::fputs(
+            ("kelvane: unknown option '" + std::string(argv[1]) + "'; try 'kelvane --help'\n")
+                .c_str(),
+            stderr);
         return 2;
     }
 
@@ -71,7 +76,7 @@ int run(int argc, char** argv)
     SingleInstance instance;
     const SingleInstance::Role role = instance.start([] { tk::dispatch([] { showRequested(); }); });
     if (!instance.problem().empty()) {
-        std::fprintf(stderr, "kelvane: %s\n", instance.problem().c_str());
+        std::fputs(("kelvane: " + instance.problem() + "\n").c_str(), stderr);
         std::fflush(stderr);
     }
     if (role == SingleInstance::Role::Forwarded || role == SingleInstance::Role::AlreadyRunning)

@@ -1,16 +1,22 @@
 #pragma once
 
 #include "source.h"
-#include "sysfs.h"
 
 #include <memory>
+#include <string>
 
 namespace sampler {
+
+class Sysfs;
+
+// The source the sampler reads: on Linux chosen from the graphics cards in
+// sysfs, on Windows NVML from the system folder.
+std::unique_ptr<Source> defaultSource();
 
 // The best way to read the machine's first GPU, in PCI bus order: NVML for an
 // NVIDIA card on the vendor driver, else the hwmon sensor of the first card
 // that has one. With no graphics card listed at all (no sysfs, another
-// system) NVML is tried as it is.
+// system) NVML is tried as it is. Linux only.
 std::unique_ptr<Source> chooseSource(const Sysfs& sysfs, const std::string& nvmlLibrary);
 
 } // namespace sampler

@@ -78,7 +78,7 @@ void reportOnce(const Outcome& outcome)
     const std::string key = std::to_string(static_cast<int>(outcome.cause)) + outcome.detail;
     if (!shown().reported.insert(key).second)
         return;
-    std::fprintf(stderr, "kelvane: no GPU temperature: %s\n", outcome.detail.c_str());
+    std::fputs(("kelvane: no GPU temperature: " + outcome.detail + "\n").c_str(), stderr);
     std::fflush(stderr);
 }
 
@@ -121,7 +121,7 @@ void readingThread(Engine& e)
 
             const TimePoint begin = e.clock();
             if (!source)
-                source = chooseSource(Sysfs(), NvmlSource::defaultLibrary());
+                source = defaultSource();
             Reading reading;
             const Outcome outcome = checkPlausible(source->read(monitor, reading), reading);
             const TimePoint end = e.clock();

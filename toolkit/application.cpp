@@ -137,7 +137,7 @@ void detail::reportFatal(const std::string& message) noexcept
     // must not run more handlers or stack further reports.
     g_failed = true;
     g_exitStatus = 1;
-    std::fprintf(stderr, "kelvane: %s\n", message.c_str());
+    std::fputs(("kelvane: " + message + "\n").c_str(), stderr);
     std::fflush(stderr);
     try {
         if (g_reporter)

@@ -1,7 +1,11 @@
 #include "error.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <charconv>
+#endif
 
 namespace tk {
 
@@ -29,17 +33,60 @@ std::string trimmed(const std::string& text)
     return text.substr(begin, end - begin);
 }
 
+namespace {
+
+// Digits, an optional fraction and an optional exponent, with an optional
+// sign: the only text that counts as a number.
+bool plainDecimal(const char* begin, const char* end)
+{
+    const auto digits = [&](const char*& at) {
+        const char* start = at;
+        while (at < end && *at >= '0' && *at <= '9')
+            ++at;
+        return at > start;
+    };
+    const char* at = begin;
+    if (at < end && (*at == '+' || *at == '-'))
+        ++at;
+    if (!digits(at))
+        return false;
+    if (at < end && *at == '.') {
+        ++at;
+        if (!digits(at))
+            return false;
+    }
+    if (at < end && (*at == 'e' || *at == 'E')) {
+        ++at;
+        if (at < end && (*at == '+' || *at == '-'))
+            ++at;
+        if (!digits(at))
+            return false;
+    }
+    return at == end;
+}
+
+} // namespace
+
 double toDouble(const std::string& text)
 {
     const std::string number = trimmed(text);
     const char* begin = number.data();
     const char* end = begin + number.size();
-    // from_chars: the same in every locale, and no leading plus of its own.
-    if (end - begin > 1 && *begin == '+' && begin[1] != '-')
+    if (!plainDecimal(begin, end))
+        throw Error(Status::TypeMismatch, "Type mismatch: \"" + text + "\"");
+    if (*begin == '+')
         ++begin;
     double value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value);
-    if (begin == end || error != std::errc() || stop != end || !std::isfinite(value))
+#ifdef _WIN32
+    // The Windows program never leaves the C locale, and strtod comes with
+    // the system's C library; from_chars would add 33 KB to a 300 KB program.
+    value = std::strtod(begin, nullptr);
+#else
+    // Qt sets the user's locale, whose decimal point may be a comma.
+    if (std::from_chars(begin, end, value).ec != std::errc())
+        throw Error(Status::TypeMismatch, "Type mismatch: \"" + text + "\"");
+#endif
+    if (!std::isfinite(value))
         throw Error(Status::TypeMismatch, "Type mismatch: \"" + text + "\"");
     return value;
 }

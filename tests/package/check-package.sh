@@ -33,6 +33,7 @@ dpkg-deb -c "$deb" >"$work/contents"
 check "the package holds the program" grep -q '\./usr/bin/kelvane$' "$work/contents"
 check "the package holds the desktop entry" grep -q 'usr/share/applications/kelvane.desktop$' "$work/contents"
 check "the package holds the themed icon" grep -q 'usr/share/icons/hicolor/32x32/apps/kelvane.xpm$' "$work/contents"
+check "the package holds the licence" grep -q 'usr/share/doc/kelvane/copyright$' "$work/contents"
 check "the package depends on Qt's widgets library" bash -c "dpkg-deb -f '$deb' Depends | grep -q libqt6widgets6"
 
 root="$work/root"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Windows installer, installs it silently into a Wine prefix,
-# starts the installed program, uninstalls it and checks that nothing is
-# left behind.
+# The installer as a careful user meets it: installed for that user alone,
+# without administrator rights; over a running Kelvane; uninstalled while
+# Kelvane runs; and, when a file cannot be removed, a failure that says so.
 set -uo pipefail
 build=${1:?usage: check-installer.sh BUILD_DIR PROBE_EXE PREFIX}
 probe_exe=${2:?}
@@ -13,46 +13,82 @@ source "$here/../desktop/lib.sh"
 
 vd_session
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$prefix
-(cd "$build" && cpack -G NSIS -B "$work/pkg" >"$work/cpack.log" 2>&1) || {
-    cat "$work/cpack.log"
-    exit 1
-}
-installer=$(ls "$work"/pkg/kelvane-*-win64.exe)
+installer=$(ls "$build"/kelvane-*-win64.exe)
 echo "installer: $(basename "$installer"), $(stat -c %s "$installer") bytes"
 
-folder="$WINEPREFIX/drive_c/Program Files/Kelvane"
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvane'
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvane'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+folder() { find "$WINEPREFIX/drive_c/users" -maxdepth 6 -type d -path '*/AppData/Local/Programs/Kelvane' | head -1 | grep .; }
+installed() { local f; f=$(folder) && [ -f "$f/kelvane.exe" ]; }
 shortcuts() { find "$WINEPREFIX/drive_c" -iname 'Kelvane*.lnk' 2>/dev/null | grep .; }
 registered() { wine reg query "$uninstall_key" >/dev/null 2>&1; }
-starts_at_sign_in() {
-    wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Kelvane >/dev/null 2>&1
+starts_at_sign_in() { wine reg query "$run_key" /v Kelvane >/dev/null 2>&1; }
+machine_wide() {
+    [ -e "$WINEPREFIX/drive_c/Program Files/Kelvane" ] ||
+        wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvane' >/dev/null 2>&1
 }
 popup_rests() { wine "$probe_exe" popup 2>/dev/null | grep -q '^775 609 '; }
+winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+start_installed() {
+    wine "$(folder)/kelvane.exe" >"$work/$1.log" 2>&1 &
+    kelvane_pid=$!
+    pids+=($kelvane_pid)
+    wait_for 30 popup_rests
+}
+
+check "the installer asks for no administrator rights" \
+    grep -aq 'level="asInvoker"' "$installer"
 
 # Wine's desktop process starts with the first program and keeps the
 # display it found: the display comes first.
 vd_start_display 960x720
 start_tray
 wine "$installer" /S >"$work/install.log" 2>&1
-check "the silent installer puts kelvane.exe in Program Files" test -f "$folder/kelvane.exe"
-check "with an uninstaller beside it" test -f "$folder/Uninstall.exe"
+check "a silent installation exits 0" test "$?" = 0
+check "it installs into the user's own programs folder" installed
+check "with the licence and an uninstaller beside it" \
+    test -f "$(folder)/LICENSE.txt" -a -f "$(folder)/Uninstall.exe"
 check "and a Start menu entry" shortcuts
-check "and its entry among installed programs" registered
+check "and its entry among the user's installed programs" registered
+check "and nothing for the whole machine" not machine_wide
 check "a silent installation does not start Kelvane at sign-in" not starts_at_sign_in
+wine "$installer" /S /AUTOSTART=yes >"$work/install-autostart.log" 2>&1
+check "/AUTOSTART=yes writes the user's Run key" starts_at_sign_in
+wine "$installer" /S /AUTOSTART=no >"$work/install-no-autostart.log" 2>&1
+check "/AUTOSTART=no clears it again" not starts_at_sign_in
 
-wine "$folder/kelvane.exe" >"$work/installed.log" 2>&1 &
-kelvane_pid=$!
-pids+=($kelvane_pid)
-check "the installed program starts and shows its popup" wait_for 30 popup_rests
-read -r x y w h v < <(wine "$probe_exe" popup 2>/dev/null)
-xdotool mousemove $((x + 2287 / 15)) $((y + 967 / 15)) click 1
-wait_for 10 bash -c "! kill -0 $kelvane_pid 2>/dev/null"
+check "the installed program starts and shows its popup" start_installed running
+wine "$installer" /S >"$work/install-over.log" 2>&1
+over=$?
+check "installing over a running Kelvane succeeds" test "$over" = 0
+check "... having ended it" ended_within 10
+check "... the way Quitter does, with status 0" test "$status" = 0
+check "... and the new copy is in place" installed
 
-wine "$folder/Uninstall.exe" /S >"$work/uninstall.log" 2>&1
-gone() { [ ! -e "$folder" ]; }
+start_installed locked
+exe_path=$(winpath "$(folder)/kelvane.exe")
+wine "$probe_exe" hold "$exe_path" 60 >"$work/hold.log" 2>&1 &
+hold_pid=$!
+pids+=($hold_pid)
+wait_for 20 grep -q holding "$work/hold.log"
+# Run in place (_?=) so that its own exit status is the one seen.
+wine "$(folder)/Uninstall.exe" /S "_?=$(winpath "$(folder)")" >"$work/uninstall-locked.log" 2>&1
+locked=$?
+check "an uninstall that cannot remove kelvane.exe fails (status $locked)" test "$locked" -ne 0
+check "... and leaves the program in place, registered" eval 'installed && registered'
+check "... Kelvane itself having ended with status 0" eval 'ended_within 10 && test "$status" = 0'
+kill "$hold_pid" 2>/dev/null
+wait "$hold_pid" 2>/dev/null
+
+start_installed last
+wine "$(folder)/Uninstall.exe" /S >"$work/uninstall.log" 2>&1
+check "uninstalling ends the running Kelvane" ended_within 15
+check "... with status 0" test "$status" = 0
+gone() { ! folder >/dev/null; }
 check "the uninstaller removes the program's folder" wait_for 30 gone
 check "and the Start menu entry" not shortcuts
 check "and its entry among installed programs" not registered
+check "and the sign-in entry" not starts_at_sign_in
 wineserver -k 2>/dev/null
 
 summary

@@ -11,6 +11,7 @@
 //   probe resolution W H    changes the display's resolution
 //   probe boxes    how many message boxes are open
 //   probe load NAME         loads a library the old way: program's folder first
+//   probe hold FILE SECONDS keeps a file open that nobody may delete meanwhile
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
@@ -90,6 +91,18 @@ int main(int argc, char** argv)
     if (what == "load" && argc > 2) {
         std::wstring name(argv[2], argv[2] + std::strlen(argv[2]));
         return LoadLibraryW(name.c_str()) ? 0 : 1;
+    }
+    if (what == "hold" && argc > 3) {
+        std::wstring name(argv[2], argv[2] + std::strlen(argv[2]));
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 1;
+        std::printf("holding\n");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(std::atoi(argv[3])) * 1000);
+        CloseHandle(file);
+        return 0;
     }
     if (what == "boxes") {
         int boxes = 0;

@@ -146,9 +146,14 @@ trayer --edge bottom --align right --widthtype request --height 48 --SetDockType
 panel_pid=$!
 pids+=($panel_pid)
 wait_for 20 bash -c "xprop -root _NET_WORKAREA 2>/dev/null | grep -q ' 672'"
+# Wine's desktop process takes the monitors' work area from the window
+# manager as it starts, a moment after the first program of the prefix.
+workarea_is() { [ "$(probe workarea)" = "$1" ]; }
 for dpi in 96 144; do
     export WINEPREFIX=$prefixes/$dpi
     wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    wait_for 30 workarea_is 672
     run_kelvane "panel-$dpi.log"
     if [ "$dpi" = 96 ]; then
         check "a 48 px panel: the popup rests on its top edge at 96 dpi" wait_for 30 popup_is '775 591 185 81 1'

@@ -3,6 +3,7 @@
 #include "hwmon.h"
 #include "nvml.h"
 #include "power.h"
+#include "sysfs.h"
 
 namespace sampler {
 namespace {
@@ -18,6 +19,11 @@ private:
 };
 
 } // namespace
+
+std::unique_ptr<Source> defaultSource()
+{
+    return chooseSource(Sysfs(), NvmlSource::defaultLibrary());
+}
 
 std::unique_ptr<Source> chooseSource(const Sysfs& sysfs, const std::string& nvmlLibrary)
 {

@@ -1,1 +1,0 @@
-DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "Kelvane"
