@@ -9,6 +9,10 @@
 #include <cmath>
 #include <limits>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 std::vector<std::string> events;
@@ -98,6 +102,22 @@ TEST_F(Toolkit, nonFiniteTwipsRaiseAndMoveNothing)
         EXPECT_EQ(probe->top(), 1500.0f);
     }
 }
+
+#ifdef _WIN32
+TEST_F(Toolkit, aFailedWindowCallRaisesAnErrorInTheSystemsOwnWords)
+{
+    probe->show();
+    // Gone behind the toolkit's back: every call on it now fails.
+    ASSERT_TRUE(DestroyWindow(reinterpret_cast<HWND>(probe->hWnd())));
+    try {
+        probe->setTop(3000);
+        ADD_FAILURE() << "moving a destroyed window raised nothing";
+    } catch (const tk::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Invalid window handle"), std::string::npos)
+            << e.what();
+    }
+}
+#endif
 
 TEST_F(Toolkit, textBecomesANumberOnlyWhenItIsAPlainDecimal)
 {

@@ -111,14 +111,15 @@ HFONT win32::defaultFont()
     // An Arial-metric sans face at 8 pt: the labels were sized for a small
     // face like this one and wider faces overflow them. One per resolution,
     // kept for the program's life: controls may still use an older one.
-    static std::map<int, HFONT> fonts;
+    static std::map<int, Font> fonts;
     const int dpi = currentDpi();
-    HFONT& font = fonts[dpi];
+    Font& font = fonts[dpi];
     if (!font)
-        font = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
-    return font;
+        font.reset(check(CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial"),
+                         "CreateFontW"));
+    return font.get();
 }
 
 COLORREF win32::toColorRef(Color color)
@@ -142,11 +143,14 @@ struct Application::Native {
         wc.lpfnWndProc = messageProc;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = kMessageClass;
-        RegisterClassW(&wc);
+        if (!RegisterClassW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            win32::fail("RegisterClassW");
         // Top-level, not message-only: only top-level windows hear the
         // shell's TaskbarCreated broadcast.
-        HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, kMessageClass, L"Kelvane", WS_POPUP, 0, 0,
-                                      0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        HWND window =
+            win32::check(CreateWindowExW(WS_EX_TOOLWINDOW, kMessageClass, L"Kelvane", WS_POPUP, 0,
+                                         0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr),
+                         "CreateWindowExW");
         std::lock_guard lock(posted().mutex);
         posted().window = window;
     }
@@ -230,7 +234,9 @@ void OneShot::start(int delayMs, Handler handler)
     static UINT_PTR next = 1;
     m_native->id = next++;
     oneShots()[m_native->id] = std::move(handler);
-    SetTimer(win32::messageWindow(), m_native->id, static_cast<UINT>(delayMs), nullptr);
+    win32::check(
+        SetTimer(win32::messageWindow(), m_native->id, static_cast<UINT>(delayMs), nullptr),
+        "SetTimer");
 }
 
 void OneShot::stop()

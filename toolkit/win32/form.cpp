@@ -33,9 +33,11 @@ HWND createChild(const wchar_t* cls, const std::wstring& text, DWORD style, DWOR
                  HWND parent, const Twips& rect)
 {
     const RECT r = pixelRect(rect);
-    HWND hwnd = CreateWindowExW(
-        exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, r.left, r.top,
-        r.right - r.left, r.bottom - r.top, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND hwnd = check(CreateWindowExW(exStyle, cls, text.c_str(),
+                                      WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, r.left,
+                                      r.top, r.right - r.left, r.bottom - r.top, parent, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr),
+                      "CreateWindowExW");
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont()), FALSE);
     return hwnd;
 }
@@ -76,13 +78,14 @@ private:
 // inside shows, and takes the clicks.
 void outlineOnly(HWND hwnd)
 {
-    RECT r;
-    GetClientRect(hwnd, &r);
-    HRGN outer = CreateRectRgn(0, 0, r.right, r.bottom);
-    HRGN inner = CreateRectRgn(1, 1, r.right - 1, r.bottom - 1);
-    CombineRgn(outer, outer, inner, RGN_DIFF);
-    DeleteObject(inner);
-    SetWindowRgn(hwnd, outer, TRUE);
+    RECT r{};
+    check(GetClientRect(hwnd, &r), "GetClientRect");
+    Region outer(check(CreateRectRgn(0, 0, r.right, r.bottom), "CreateRectRgn"));
+    const Region inner(check(CreateRectRgn(1, 1, r.right - 1, r.bottom - 1), "CreateRectRgn"));
+    check(CombineRgn(outer.get(), outer.get(), inner.get(), RGN_DIFF), "CombineRgn");
+    // The window owns the region from now on.
+    check(SetWindowRgn(hwnd, outer.get(), TRUE), "SetWindowRgn");
+    outer.release();
 }
 
 class Win32Label final : public tk::Label, public Native {
@@ -95,11 +98,6 @@ public:
           m_fore(fromColorRef(GetSysColor(COLOR_BTNTEXT))),
           m_back(fromColorRef(GetSysColor(COLOR_BTNFACE)))
     {
-    }
-    ~Win32Label() override
-    {
-        if (m_brush)
-            DeleteObject(m_brush);
     }
 
     HWND hwnd() const override { return m_hwnd; }
@@ -118,9 +116,10 @@ public:
             return;
         m_tip = tip;
         if (!m_tooltip) {
-            m_tooltip =
-                CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
-                                GetParent(m_hwnd), nullptr, GetModuleHandleW(nullptr), nullptr);
+            m_tooltip = check(CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                              0, 0, 0, 0, GetParent(m_hwnd), nullptr,
+                                              GetModuleHandleW(nullptr), nullptr),
+                              "CreateWindowExW");
         }
         m_tipText = widen(tip);
         TOOLINFOW info{};
@@ -144,9 +143,7 @@ public:
     void setBackColor(Color color) override
     {
         m_back = color;
-        if (m_brush)
-            DeleteObject(m_brush);
-        m_brush = nullptr;
+        m_brush.reset();
         InvalidateRect(m_hwnd, nullptr, TRUE);
     }
     bool isOpaque() const override { return m_opaque; }
@@ -181,8 +178,8 @@ public:
         }
         SetBkColor(dc, toColorRef(m_back));
         if (!m_brush)
-            m_brush = CreateSolidBrush(toColorRef(m_back));
-        return m_brush;
+            m_brush.reset(CreateSolidBrush(toColorRef(m_back)));
+        return m_brush.get();
     }
 
 private:
@@ -191,7 +188,7 @@ private:
     Color m_back;
     bool m_opaque = false;
     Pointer m_pointer = Pointer::Default;
-    HBRUSH m_brush = nullptr;
+    Brush m_brush;
     std::string m_tip;
     std::wstring m_tipText;
     HWND m_tooltip = nullptr;
@@ -287,7 +284,8 @@ public:
 protected:
     void start() override
     {
-        m_running = SetTimer(m_owner, m_id, static_cast<UINT>(interval()), nullptr) != 0;
+        check(SetTimer(m_owner, m_id, static_cast<UINT>(interval()), nullptr), "SetTimer");
+        m_running = true;
     }
     void stop() override
     {
@@ -309,7 +307,7 @@ struct WindowState {
     Design design;
     std::weak_ptr<const void> life;
     HWND hwnd = nullptr;
-    HBRUSH background = nullptr;
+    Brush background;
     HWND focus = nullptr;
     // Whether the form is shown, although out of sight below the screen.
     bool shown = false;
@@ -329,8 +327,6 @@ struct WindowState {
         controls.clear();
         if (hwnd)
             DestroyWindow(hwnd);
-        if (background)
-            DeleteObject(background);
     }
 
     bool alive() const { return !life.expired(); }
@@ -381,9 +377,9 @@ LRESULT CALLBACK shapeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd, &ps);
-        RECT r;
-        GetClientRect(hwnd, &r);
-        FillRect(dc, &r, GetSysColorBrush(COLOR_WINDOWTEXT));
+        RECT r{};
+        if (GetClientRect(hwnd, &r))
+            FillRect(dc, &r, GetSysColorBrush(COLOR_WINDOWTEXT));
         EndPaint(hwnd, &ps);
         return 0;
     }
@@ -409,17 +405,17 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
             dispatch([state] { state->form.closeRequested(); });
         return 0;
     case WM_ERASEBKGND: {
-        RECT r;
-        GetClientRect(hwnd, &r);
-        FillRect(reinterpret_cast<HDC>(wParam), &r, state->background);
+        RECT r{};
+        if (GetClientRect(hwnd, &r))
+            FillRect(reinterpret_cast<HDC>(wParam), &r, state->background.get());
         return 1;
     }
     case WM_CTLCOLORSTATIC:
         if (auto* label = state->find<Win32Label>(reinterpret_cast<HWND>(lParam)))
             return reinterpret_cast<LRESULT>(
-                label->paint(reinterpret_cast<HDC>(wParam), state->background));
+                label->paint(reinterpret_cast<HDC>(wParam), state->background.get()));
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<LRESULT>(state->background);
+        return reinterpret_cast<LRESULT>(state->background.get());
     case WM_SETCURSOR:
         if (auto* label = state->find<Win32Label>(reinterpret_cast<HWND>(wParam));
             label && label->pointer() == Pointer::SizeAll) {
@@ -504,6 +500,12 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+void registerClass(const WNDCLASSW& cls)
+{
+    if (!RegisterClassW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        fail("RegisterClassW");
+}
+
 void registerClasses()
 {
     static const bool registered = [] {
@@ -513,12 +515,12 @@ void registerClasses()
         form.hInstance = GetModuleHandleW(nullptr);
         form.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         form.lpszClassName = kFormClass;
-        RegisterClassW(&form);
+        registerClass(form);
         WNDCLASSW shape{};
         shape.lpfnWndProc = shapeProc;
         shape.hInstance = form.hInstance;
         shape.lpszClassName = kShapeClass;
-        RegisterClassW(&shape);
+        registerClass(shape);
         // Loaded here, after the library search is restricted, rather than
         // by the loader: common controls bring the theme library with them.
         using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
@@ -552,25 +554,31 @@ public:
             break;
         }
         exStyle |= design.taskbarButton ? WS_EX_APPWINDOW : WS_EX_TOOLWINDOW;
-        HMENU menu = design.menus.empty() ? nullptr : CreateMenu();
+        HMENU menu = design.menus.empty() ? nullptr : check(CreateMenu(), "CreateMenu");
         for (const Menu& m : design.menus) {
-            HMENU popup = CreatePopupMenu();
+            HMENU popup = check(CreatePopupMenu(), "CreatePopupMenu");
             UINT id = 1000;
             for (const MenuItem& item : m.items)
-                AppendMenuW(popup, MF_STRING, id++, widen(item.caption).c_str());
-            AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup),
-                        widen(m.caption).c_str());
+                check(AppendMenuW(popup, MF_STRING, id++, widen(item.caption).c_str()),
+                      "AppendMenuW");
+            check(AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup),
+                              widen(m.caption).c_str()),
+                  "AppendMenuW");
         }
         const Screen& s = screen();
         RECT r{0, 0, s.toPixels(design.clientWidth), s.toPixelsY(design.clientHeight)};
-        AdjustWindowRectEx(&r, style, menu != nullptr, exStyle);
+        check(AdjustWindowRectEx(&r, style, menu != nullptr, exStyle), "AdjustWindowRectEx");
         const bool byDefault = design.placement == Placement::WindowsDefault;
-        m_state->background = CreateSolidBrush(design.background ? toColorRef(*design.background)
-                                                                 : GetSysColor(COLOR_BTNFACE));
-        m_state->hwnd = CreateWindowExW(
-            exStyle, kFormClass, widen(design.caption).c_str(), style,
-            byDefault ? CW_USEDEFAULT : 0, byDefault ? CW_USEDEFAULT : 0, r.right - r.left,
-            r.bottom - r.top, nullptr, menu, GetModuleHandleW(nullptr), m_state);
+        m_state->background.reset(
+            check(CreateSolidBrush(design.background ? toColorRef(*design.background)
+                                                     : GetSysColor(COLOR_BTNFACE)),
+                  "CreateSolidBrush"));
+        m_state->hwnd =
+            check(CreateWindowExW(exStyle, kFormClass, widen(design.caption).c_str(), style,
+                                  byDefault ? CW_USEDEFAULT : 0, byDefault ? CW_USEDEFAULT : 0,
+                                  r.right - r.left, r.bottom - r.top, nullptr, menu,
+                                  GetModuleHandleW(nullptr), m_state),
+                  "CreateWindowExW");
         if (!design.icon.isNull()) {
             SendMessageW(m_state->hwnd, WM_SETICON, ICON_BIG,
                          reinterpret_cast<LPARAM>(iconOf(design.icon, 32)));
@@ -592,22 +600,22 @@ public:
 
     Pixels position() const override
     {
-        RECT r;
-        GetWindowRect(hwnd(), &r);
+        const RECT r = windowRect();
         return {r.left, r.top};
     }
 
     Pixels frameSize() const override
     {
-        RECT r;
-        GetWindowRect(hwnd(), &r);
+        const RECT r = windowRect();
         return {r.right - r.left, r.bottom - r.top};
     }
 
     void moveTo(float leftTwips, float topTwips) override
     {
         const Pixels at = pixelsFor(leftTwips, topTwips);
-        SetWindowPos(hwnd(), nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        check(SetWindowPos(hwnd(), nullptr, at.x, at.y, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE),
+              "SetWindowPos");
         park();
     }
 
@@ -633,7 +641,9 @@ public:
     void raise() override
     {
         if (placedByProgram(m_state->design))
-            SetWindowPos(hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            check(SetWindowPos(hwnd(), HWND_TOP, 0, 0, 0, 0,
+                               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE),
+                  "SetWindowPos");
         else
             SetForegroundWindow(hwnd());
     }
@@ -686,8 +696,9 @@ public:
     }
     void bringToFront(const Control& control) override
     {
-        SetWindowPos(handleOf(control), HWND_TOP, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        check(SetWindowPos(handleOf(control), HWND_TOP, 0, 0, 0, 0,
+                           SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE),
+              "SetWindowPos");
     }
     void setTabOrder(std::initializer_list<const Control*> controls) override
     {
@@ -695,8 +706,9 @@ public:
         HWND previous = nullptr;
         for (const Control* control : controls) {
             HWND hwnd = handleOf(*control);
-            SetWindowPos(hwnd, previous ? previous : HWND_TOP, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            check(SetWindowPos(hwnd, previous ? previous : HWND_TOP, 0, 0, 0, 0,
+                               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE),
+                  "SetWindowPos");
             previous = hwnd;
         }
     }
@@ -708,6 +720,13 @@ public:
     }
 
 private:
+    RECT windowRect() const
+    {
+        RECT r{};
+        check(GetWindowRect(hwnd(), &r), "GetWindowRect");
+        return r;
+    }
+
     // A shown window the program has moved entirely below the primary
     // monitor is hidden, so that it shows on no monitor below that one, and
     // shown again as soon as it comes back up; its place stays as set.

@@ -15,12 +15,23 @@ int win32::currentDpi()
 {
     if (g_dpi > 0)
         return g_dpi;
-    HDC screen = GetDC(nullptr);
-    if (!screen)
-        return 0;
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi;
+    return GetDeviceCaps(ScreenDC().get(), LOGPIXELSY);
+}
+
+void win32::fail(const char* call)
+{
+    const DWORD code = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string words = length ? narrow(std::wstring(text, length)) : std::string();
+    LocalFree(text);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' '))
+        words.pop_back();
+    if (words.empty())
+        words = "error " + std::to_string(code);
+    throw Error(Status::InvalidCall, std::string(call) + " failed: " + words);
 }
 
 void win32::setDpi(int dpi)

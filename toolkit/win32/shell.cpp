@@ -39,8 +39,8 @@ BOOL call(DWORD operation, const TrayIconRecord& record)
     // Bound at the first call, after the library search is restricted:
     // shell32 brings many libraries of its own.
     using NotifyIcon = BOOL(WINAPI*)(DWORD, PNOTIFYICONDATAA);
-    static const auto notifyIcon = reinterpret_cast<NotifyIcon>(
-        systemFunction("shell32.dll", "Shell_NotifyIconA"));
+    static const auto notifyIcon =
+        reinterpret_cast<NotifyIcon>(systemFunction("shell32.dll", "Shell_NotifyIconA"));
     return notifyIcon(operation, &data);
 }
 
