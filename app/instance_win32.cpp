@@ -3,6 +3,7 @@
 // request.
 #include "instance.h"
 
+#include "toolkit/events.h"
 #include "toolkit/wide.h"
 
 #ifndef NOMINMAX
@@ -16,30 +17,18 @@
 namespace app {
 namespace {
 
-const wchar_t kWindowClass[] = L"KelvaneInstance";
+// The program's hidden window (the toolkit's), found by its title.
+const wchar_t kWindowClass[] = L"Kelvane";
 constexpr UINT kShow = WM_APP + 7;
 // How long a second start looks for the first, and waits for its answer:
 // ten Kelvanes started at once take seconds to come up.
 constexpr UINT kReachMs = 5000;
 constexpr UINT kAnswerMs = 5000;
 
-LRESULT CALLBACK instanceProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == kShow) {
-        auto* onShow =
-            reinterpret_cast<std::function<void()>*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (onShow && *onShow)
-            (*onShow)();
-        return 1;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
 } // namespace
 
 struct SingleInstance::State {
     HANDLE mutex = nullptr;
-    HWND window = nullptr;
 };
 
 std::string SingleInstance::privateFolder()
@@ -64,8 +53,6 @@ SingleInstance::~SingleInstance()
 {
     if (!m_state)
         return;
-    if (m_state->window)
-        DestroyWindow(m_state->window);
     if (m_state->mutex)
         CloseHandle(m_state->mutex);
 }
@@ -98,17 +85,12 @@ SingleInstance::Role SingleInstance::start(std::function<void()> onShowRequest)
 
 bool SingleInstance::listen()
 {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = instanceProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kWindowClass;
-    RegisterClassW(&wc);
-    m_state->window =
-        CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, tk::widen(m_name).c_str(), WS_POPUP, 0, 0,
-                        0, 0, nullptr, nullptr, wc.hInstance, nullptr);
-    if (!m_state->window)
-        return false;
-    SetWindowLongPtrW(m_state->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&m_onShow));
+    tk::setProgramWindowTitle(m_name);
+    tk::onProgramMessage(kShow, [this](std::uintptr_t, std::intptr_t) {
+        if (m_onShow)
+            m_onShow();
+        return 1;
+    });
     return true;
 }
 

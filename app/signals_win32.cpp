@@ -1,6 +1,7 @@
 #include "signals.h"
 
 #include "toolkit/dispatch.h"
+#include "toolkit/events.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -8,43 +9,19 @@
 #include <windows.h>
 
 namespace app {
-namespace {
-
-std::function<void()>& endHandler()
-{
-    static std::function<void()> handler;
-    return handler;
-}
-
-// Windows ends a session by asking every top-level window; the process is
-// ended once they have answered WM_ENDSESSION.
-LRESULT CALLBACK sessionProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_QUERYENDSESSION)
-        return TRUE;
-    if (message == WM_ENDSESSION) {
-        if (wParam && endHandler())
-            tk::dispatch(endHandler());
-        return 0;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-} // namespace
 
 void onEndRequest(std::function<void()> handler)
 {
-    endHandler() = std::move(handler);
-    static HWND window = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = sessionProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KelvaneSession";
-        RegisterClassW(&wc);
-        return CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"Kelvane", WS_POPUP, 0, 0, 0, 0,
-                               nullptr, nullptr, wc.hInstance, nullptr);
-    }();
-    (void)window;
+    // Windows ends a session, and an installer a program it must replace
+    // (ENDSESSION_CLOSEAPP), by asking every top-level window; the process
+    // is ended once they have answered WM_ENDSESSION.
+    tk::onProgramMessage(WM_QUERYENDSESSION, [](std::uintptr_t, std::intptr_t) { return TRUE; });
+    tk::onProgramMessage(WM_ENDSESSION,
+                         [end = std::move(handler)](std::uintptr_t ending, std::intptr_t) {
+                             if (ending && end)
+                                 tk::dispatch(end);
+                             return 0;
+                         });
 }
 
 } // namespace app

@@ -2,7 +2,10 @@
 
 #include "types.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace tk {
 
@@ -31,5 +34,14 @@ private:
     struct Native;
     std::unique_ptr<Native> m_native;
 };
+
+// The program's one hidden top-level window on Windows, of the class
+// "Kelvane": where the system and other programs (a second start, the
+// installer) reach the program. They find it by its title, and their
+// messages go to the handler for that message number. Windows only; while
+// the application exists.
+void setProgramWindowTitle(const std::string& title);
+using ProgramMessageHandler = std::function<std::intptr_t(std::uintptr_t, std::intptr_t)>;
+void onProgramMessage(unsigned message, ProgramMessageHandler handler);
 
 } // namespace tk

@@ -7,7 +7,8 @@
 //   probe memory   the Kelvane process's working set and private bytes, KiB
 //   probe close    asks the popup to close, as Alt+F4 does
 //   probe logoff   tells Kelvane the session ends, as Windows does at sign-out
-//   probe workarea BOTTOM   sets the work area's bottom, as a taskbar does
+//   probe workarea [BOTTOM] the primary monitor's work area's bottom, or sets
+//                           it, as a taskbar does
 //   probe resolution W H    changes the display's resolution
 //   probe boxes    how many message boxes are open
 //   probe load NAME         loads a library the old way: program's folder first
@@ -65,9 +66,11 @@ int main(int argc, char** argv)
         return 0;
     }
     if (what == "workarea" && argc == 2) {
-        RECT work{};
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-        std::printf("%ld\n", work.bottom);
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &info))
+            return 1;
+        std::printf("%ld\n", info.rcWork.bottom);
         return 0;
     }
     if (what == "workarea" && argc > 2) {
@@ -119,7 +122,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (what == "logoff") {
-        HWND session = FindWindowW(L"KelvaneSession", nullptr);
+        HWND session = FindWindowW(L"Kelvane", nullptr);
         if (!session || !SendMessageW(session, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF))
             return 1;
         SendMessageW(session, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);

@@ -13,7 +13,7 @@ namespace tk {
 namespace {
 
 constexpr UINT kPosted = WM_APP + 1;
-const wchar_t kMessageClass[] = L"KelvaneMessages";
+const wchar_t kMessageClass[] = L"Kelvane";
 
 // Only a running loop can be ended; outside one, as in Qt, a request to end
 // is nothing.
@@ -36,6 +36,12 @@ std::map<UINT_PTR, std::function<void()>>& oneShots()
 {
     static std::map<UINT_PTR, std::function<void()>> shots;
     return shots;
+}
+
+std::map<UINT, ProgramMessageHandler>& programMessages()
+{
+    static std::map<UINT, ProgramMessageHandler> handlers;
+    return handlers;
 }
 
 UINT taskbarCreated()
@@ -79,6 +85,8 @@ LRESULT CALLBACK messageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         win32::readdIcons();
         return 0;
     }
+    if (const auto handler = programMessages().find(message); handler != programMessages().end())
+        return static_cast<LRESULT>(handler->second(wParam, lParam));
     // A new resolution, another primary display, or a taskbar that moved or
     // grew; broadcast to every top-level window, this hidden one included.
     // Not every shell names the work area in its settings broadcast, and the
@@ -101,6 +109,8 @@ void dispatchMessage(MSG& msg)
 
 } // namespace
 
+// The one hidden window also carries the program's own messages: those of
+// the single-instance check and the session's end.
 HWND win32::messageWindow()
 {
     return posted().window;
@@ -215,6 +225,16 @@ void backend::postToLoop(std::function<void()> function)
 void backend::showFatal(const std::string& message)
 {
     MessageBoxW(nullptr, widen(message).c_str(), L"Kelvane", MB_OK | MB_ICONERROR);
+}
+
+void setProgramWindowTitle(const std::string& title)
+{
+    win32::check(SetWindowTextW(win32::messageWindow(), widen(title).c_str()), "SetWindowTextW");
+}
+
+void onProgramMessage(unsigned message, ProgramMessageHandler handler)
+{
+    programMessages()[message] = std::move(handler);
 }
 
 struct OneShot::Native {

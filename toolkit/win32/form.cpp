@@ -10,6 +10,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -62,12 +63,26 @@ public:
     virtual ~Native() = default;
     virtual HWND hwnd() const = 0;
 
+    // The control a child window of a form stands for, from the window
+    // itself; null for any other window.
+    static Native* of(HWND child)
+    {
+        return child ? reinterpret_cast<Native*>(GetWindowLongPtrW(child, GWLP_USERDATA)) : nullptr;
+    }
+
     // Lays the control out again at the screen's new resolution.
     virtual void rescale()
     {
         const RECT r = pixelRect(m_rect);
         MoveWindow(hwnd(), r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
         SendMessageW(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(defaultFont()), TRUE);
+    }
+
+protected:
+    // Lets the control be found from its window.
+    void adopt(HWND hwnd)
+    {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
 
 private:
@@ -98,6 +113,7 @@ public:
           m_fore(fromColorRef(GetSysColor(COLOR_BTNTEXT))),
           m_back(fromColorRef(GetSysColor(COLOR_BTNFACE)))
     {
+        adopt(m_hwnd);
     }
 
     HWND hwnd() const override { return m_hwnd; }
@@ -205,6 +221,7 @@ public:
               createChild(L"BUTTON", widen(caption), BS_PUSHBUTTON | WS_TABSTOP, 0, parent, rect)),
           m_focus(focus)
     {
+        adopt(m_hwnd);
     }
 
     HWND hwnd() const override { return m_hwnd; }
@@ -241,6 +258,7 @@ public:
         : tk::Shape(name, std::move(life)), Native(rect),
           m_hwnd(createChild(kShapeClass, L"", 0, WS_EX_TRANSPARENT, parent, rect))
     {
+        adopt(m_hwnd);
         outlineOnly(m_hwnd);
     }
     HWND hwnd() const override { return m_hwnd; }
@@ -261,6 +279,7 @@ public:
         : tk::Image(name, std::move(life)), Native(rect),
           m_hwnd(createChild(L"STATIC", L"", SS_ICON | SS_REALSIZEIMAGE, 0, parent, rect))
     {
+        adopt(m_hwnd);
         SendMessageW(m_hwnd, STM_SETICON, reinterpret_cast<WPARAM>(iconOf(picture, 32)), 0);
     }
     HWND hwnd() const override { return m_hwnd; }
@@ -315,6 +334,7 @@ struct WindowState {
     // this one.
     HWND before = nullptr;
     std::vector<std::unique_ptr<tk::Control>> controls;
+    std::map<UINT_PTR, Win32Timer*> timers;
 
     WindowState(Form& f, const Design& d, std::weak_ptr<const void> l)
         : form(f), design(d), life(std::move(l))
@@ -356,14 +376,12 @@ struct WindowState {
         InvalidateRect(hwnd, nullptr, TRUE);
     }
 
+    // A control of this form, of this kind, from its window.
     template <class T> T* find(HWND child) const
     {
-        for (const auto& c : controls) {
-            auto* native = dynamic_cast<Native*>(c.get());
-            if (native && native->hwnd() == child)
-                return dynamic_cast<T*>(c.get());
-        }
-        return nullptr;
+        if (!child || GetParent(child) != hwnd)
+            return nullptr;
+        return dynamic_cast<T*>(Native::of(child));
     }
 };
 
@@ -436,12 +454,8 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (!state->alive())
             return 0;
-        for (const auto& c : state->controls) {
-            if (auto* timer = dynamic_cast<Win32Timer*>(c.get()); timer && timer->id() == wParam) {
-                timer->tick();
-                break;
-            }
-        }
+        if (const auto timer = state->timers.find(wParam); timer != state->timers.end())
+            timer->second->tick();
         return 0;
     case WM_MOUSEMOVE: {
         // The notification area's callback comes this way too, with the
@@ -685,8 +699,10 @@ public:
     Timer& addTimer(const std::string& name, int intervalMs, bool enabled) override
     {
         const UINT_PTR id = m_state->controls.size() + 1;
-        return add(
-            std::make_unique<Win32Timer>(hwnd(), id, name, intervalMs, enabled, m_state->life));
+        Win32Timer& timer =
+            add(std::make_unique<Win32Timer>(hwnd(), id, name, intervalMs, enabled, m_state->life));
+        m_state->timers[id] = &timer;
+        return timer;
     }
 
     void stackFrontToBack(std::initializer_list<const Control*> controls) override
@@ -714,9 +730,8 @@ public:
     }
     void haltTimers() override
     {
-        for (const auto& c : m_state->controls)
-            if (auto* timer = dynamic_cast<Win32Timer*>(c.get()))
-                timer->halt();
+        for (const auto& [id, timer] : m_state->timers)
+            timer->halt();
     }
 
 private:
