@@ -136,8 +136,12 @@ wineserver -k 2>/dev/null
 
 # A 48-pixel panel, taller than the allowance, reserved under Openbox: Wine
 # takes the monitor's work area from the window manager when it starts.
+# On a display of its own, which only the window manager and the panel have
+# known: Wine asks the window manager for the work area.
 kill "$tray_pid"
 wait "$tray_pid" 2>/dev/null
+wineserver -k 2>/dev/null
+vd_start_display 960x720 || exit 1
 openbox >"$work/openbox.log" 2>&1 &
 wm_pid=$!
 pids+=($wm_pid)
