@@ -51,7 +51,7 @@ float Screen::workAreaBottom() const
     // A window system that knows no work area, or reports one that makes no
     // sense, leaves the whole display.
     const int bottom = m.workBottom > 0 && m.workBottom < m.height ? m.workBottom : m.height;
-    return checked(static_cast<float>(bottom) * twipsPerPixelY());
+    return checked(static_cast<float>(bottom) * factor(m.dpiY));
 }
 
 int Screen::toPixels(float twips) const

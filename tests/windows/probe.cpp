@@ -7,8 +7,7 @@
 //   probe memory   the Kelvane process's working set and private bytes, KiB
 //   probe close    asks the popup to close, as Alt+F4 does
 //   probe logoff   tells Kelvane the session ends, as Windows does at sign-out
-//   probe workarea [BOTTOM] the primary monitor's work area's bottom, or sets
-//                           it, as a taskbar does
+//   probe workarea          the primary monitor's work area's bottom
 //   probe resolution W H    changes the display's resolution
 //   probe boxes    how many message boxes are open
 //   probe load NAME         loads a library the old way: program's folder first
@@ -65,22 +64,12 @@ int main(int argc, char** argv)
         std::printf("%zu\n", forms().size());
         return 0;
     }
-    if (what == "workarea" && argc == 2) {
+    if (what == "workarea") {
         MONITORINFO info{};
         info.cbSize = sizeof info;
         if (!GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &info))
             return 1;
         std::printf("%ld\n", info.rcWork.bottom);
-        return 0;
-    }
-    if (what == "workarea" && argc > 2) {
-        RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), std::atoi(argv[2])};
-        if (!SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE))
-            return 1;
-        // Wine broadcasts only settings it saves; a taskbar tells everyone.
-        DWORD_PTR result = 0;
-        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG,
-                            2000, &result);
         return 0;
     }
     if (what == "resolution" && argc > 3) {
