@@ -4,8 +4,11 @@
 #include "toolkit/events.h"
 
 #include <cerrno>
-
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,8 +30,13 @@ extern "C" void onSignal(int)
 
 void onEndRequest(std::function<void()> handler)
 {
-    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        // Said once at start: a logout will end Kelvane by the signal itself,
+        // without the exit sequence.
+        const std::string why = std::strerror(errno);
+        std::fputs(("kelvane: cannot catch the end of the session: " + why + "\n").c_str(), stderr);
         return;
+    }
     // Never destroyed: a signal may come while exit() runs.
     static tk::ReadWatch* watch = nullptr;
     if (!watch)

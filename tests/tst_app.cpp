@@ -2,6 +2,7 @@
 
 #include "about/frmabout.h"
 #include "app/exit.h"
+#include "app/signals.h"
 #include "popup/form1.h"
 #include "toolkit/backend.h"
 #include "toolkit/dispatch.h"
@@ -11,6 +12,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -114,6 +119,22 @@ TEST_F(App, theCommandLineNeedsNoDisplay)
             EXPECT_TRUE(output.starts_with("kelvane: ")) << output;
         }
     }
+}
+
+TEST_F(App, aSessionEndThatCannotBeCaughtIsNamedAtStart)
+{
+    // Out of descriptors, as under a tight "ulimit -n": the signal pipe
+    // cannot be made, and the program says so instead of dying silently by
+    // the signal later.
+    EXPECT_EXIT(
+        {
+            while (::dup(STDERR_FILENO) >= 0) {
+            }
+            app::onEndRequest([] {});
+            std::fflush(stderr);
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(0), "^kelvane: cannot catch the end of the session: .+\n$");
 }
 
 #endif
