@@ -1,6 +1,7 @@
 #include "nvml.h"
 
 #include <cstring>
+#include <limits>
 
 #ifdef _WIN32
 #include "toolkit/wide.h"
@@ -204,16 +205,21 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
             m_upper = static_cast<std::int32_t>(value);
     }
 
-    // NVML's temperatures are unsigned: all ones is an error the driver
-    // failed to report, not -1 degrees.
-    unsigned value = 0;
+    // Both calls carry a signed 32-bit temperature (the older one through an
+    // unsigned pointer), so a card below freezing reads as such. The output
+    // starts at a value no driver writes: a call that succeeds without
+    // writing it gave no reading.
+    constexpr std::int32_t kNotWritten = std::numeric_limits<std::int32_t>::min();
+    std::int32_t value = kNotWritten;
     nvmlReturn_t rc = NVML_SUCCESS;
     if (m_api->temperatureV) {
-        nvmlTemperature_v1_t t{nvmlTemperature_v1, NVML_TEMPERATURE_GPU, 0};
+        nvmlTemperature_v1_t t{nvmlTemperature_v1, NVML_TEMPERATURE_GPU, kNotWritten};
         rc = m_api->temperatureV(m_device, &t);
-        value = static_cast<unsigned>(t.temperature);
+        value = t.temperature;
     } else {
-        rc = m_api->temperature(m_device, NVML_TEMPERATURE_GPU, &value);
+        unsigned raw = static_cast<unsigned>(kNotWritten);
+        rc = m_api->temperature(m_device, NVML_TEMPERATURE_GPU, &raw);
+        value = static_cast<std::int32_t>(raw);
     }
     if (rc != NVML_SUCCESS) {
         // A lost or reset GPU needs a fresh handle once it comes back.
@@ -222,6 +228,8 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
             m_device = nullptr;
         return {Cause::QueryFailed, m_deviceName + ": no temperature (" + errorText(rc) + ")"};
     }
+    if (value == kNotWritten)
+        return {Cause::QueryFailed, m_deviceName + ": no temperature (the driver gave no value)"};
 
     reading.core = value;
     reading.upper = m_upper;

@@ -7,9 +7,10 @@
 
 namespace sampler {
 
-// Leaves a runtime-suspended GPU asleep. Polling twice a second would keep a
-// laptop's discrete GPU out of its low-power state for good, so a suspended
-// GPU is not queried at all. Where the kernel manages the GPU's power
+// Leaves a sleeping GPU asleep. Polling twice a second would keep a laptop's
+// discrete GPU out of its low-power state for good, so a GPU is queried only
+// while its runtime status is "active" (or it has no runtime power
+// management). Where the kernel manages the GPU's power
 // ("auto"), the inner source is released after every read so that it holds
 // nothing that could keep the GPU awake.
 class SleepAwareSource final : public Source {

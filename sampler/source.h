@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace sampler {
@@ -17,6 +18,8 @@ enum class Cause {
     Unreadable,
     Implausible,  // a value no GPU reports while it works
     NotAnswering, // a reading is taking too long
+    NoThread,     // the reading thread could not be started
+    Failed,       // the reading ended in an unexpected error
     Pending,      // the first reading is still on its way
 };
 
@@ -27,8 +30,11 @@ struct Outcome {
     bool ok() const { return cause == Cause::None; }
 };
 
+// What a reading holds until a source writes a temperature into it.
+inline constexpr std::int64_t kUnread = std::numeric_limits<std::int64_t>::min();
+
 struct Reading {
-    std::int64_t core = 0; // wide, so that a garbage value cannot pass for a sane one
+    std::int64_t core = kUnread; // wide, so that a garbage value cannot pass for a sane one
     std::int32_t upper = 0;
 };
 

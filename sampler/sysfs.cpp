@@ -27,8 +27,16 @@ pciKey(const std::string& address)
     std::smatch m;
     if (!std::regex_match(address, m, re))
         return std::nullopt;
-    const auto hex = [&](int i) { return std::stoul(m[i].str(), nullptr, 16); };
-    return std::make_tuple(hex(1), hex(2), hex(3), hex(4));
+    // A domain too long for a number is no PCI address either.
+    unsigned long parts[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        const std::string digits = m[i + 1].str();
+        const char* end = digits.data() + digits.size();
+        const auto [stop, error] = std::from_chars(digits.data(), end, parts[i], 16);
+        if (error != std::errc() || stop != end)
+            return std::nullopt;
+    }
+    return std::make_tuple(parts[0], parts[1], parts[2], parts[3]);
 }
 
 } // namespace

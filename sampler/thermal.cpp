@@ -6,11 +6,12 @@
 #include "toolkit/error.h"
 
 #include <atomic>
+#include <bitset>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <set>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,7 +63,7 @@ Engine& engine()
 // Lives on the user-interface thread only.
 struct Shown {
     Outcome last = pending();
-    std::set<std::string> reported;
+    std::bitset<static_cast<std::size_t>(Cause::Pending) + 1> reported;
     std::function<void()> listener;
 };
 
@@ -74,10 +75,12 @@ Shown& shown()
 
 void reportOnce(const Outcome& outcome)
 {
-    // Twice a second for hours would drown the terminal; each cause once.
-    const std::string key = std::to_string(static_cast<int>(outcome.cause)) + outcome.detail;
-    if (!shown().reported.insert(key).second)
+    // Twice a second for hours would drown the terminal: each cause once,
+    // whatever value or name it carries this time.
+    const auto cause = static_cast<std::size_t>(outcome.cause);
+    if (shown().reported.test(cause))
         return;
+    shown().reported.set(cause);
     std::fputs(("kelvane: no GPU temperature: " + outcome.detail + "\n").c_str(), stderr);
     std::fflush(stderr);
 }
@@ -86,6 +89,8 @@ Outcome checkPlausible(const Outcome& outcome, const Reading& reading)
 {
     if (!outcome.ok() || (reading.core >= kLowestPlausible && reading.core <= kHighestPlausible))
         return outcome;
+    if (reading.core == kUnread)
+        return {Cause::QueryFailed, "no temperature from " + outcome.detail};
     return {Cause::Implausible,
             "implausible value " + std::to_string(reading.core) + " from " + outcome.detail};
 }
@@ -98,6 +103,44 @@ void notifyListener()
     });
 }
 
+// Driver and sysfs text goes to the terminal and the tip: without control
+// characters (C0, DEL and, in UTF-8, C1), a device name cannot move the
+// cursor or recolour the terminal.
+std::string printable(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7f)
+            continue;
+        if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+            ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+// Nothing a source throws may leave the reading thread: it would end the
+// program. It becomes this reading's failure instead.
+Outcome readFrom(std::shared_ptr<Source>& source, unsigned monitor, Reading& reading)
+{
+    try {
+        if (!source)
+            source = defaultSource();
+        return checkPlausible(source->read(monitor, reading), reading);
+    } catch (const std::exception& error) {
+        reading = {};
+        return {Cause::Failed, std::string("the reading failed: ") + error.what()};
+    } catch (...) {
+        reading = {};
+        return {Cause::Failed, "the reading failed"};
+    }
+}
+
 void readingThread(Engine& e)
 {
     std::unique_lock lock(e.mutex);
@@ -107,7 +150,11 @@ void readingThread(Engine& e)
             std::shared_ptr<Source> old = std::move(e.retired.back());
             e.retired.pop_back();
             lock.unlock();
-            old->shutdown();
+            try {
+                old->shutdown();
+            } catch (...) {
+                // Let go of all the same; nothing is left to tell.
+            }
             old.reset();
             lock.lock();
         }
@@ -120,10 +167,9 @@ void readingThread(Engine& e)
             lock.unlock();
 
             const TimePoint begin = e.clock();
-            if (!source)
-                source = defaultSource();
             Reading reading;
-            const Outcome outcome = checkPlausible(source->read(monitor, reading), reading);
+            Outcome outcome = readFrom(source, monitor, reading);
+            outcome.detail = printable(outcome.detail);
             const TimePoint end = e.clock();
 
             lock.lock();
@@ -151,16 +197,29 @@ void readingThread(Engine& e)
     }
 }
 
+// Detached: at exit a reading stuck in the driver is left behind, never
+// joined.
+void startDetached(std::function<void()> body)
+{
+    std::thread(std::move(body)).detach();
+}
+
+ThreadStarter& threadStarter()
+{
+    static ThreadStarter starter = startDetached;
+    return starter;
+}
+
+// Throws when the system has no thread to give (std::system_error, EAGAIN);
+// the engine is then as it was.
 void startThread(Engine& e)
 {
     if (e.threadRunning)
         return;
     static const bool registered = [] { return std::atexit([] { g_exiting = true; }) == 0; }();
     (void)registered;
+    threadStarter()([&e] { readingThread(e); });
     e.threadRunning = true;
-    // Detached: at exit a reading stuck in the driver is left behind, never
-    // joined.
-    std::thread([&e] { readingThread(e); }).detach();
 }
 
 std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::int32_t* ambient,
@@ -172,15 +231,24 @@ std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::
     {
         std::lock_guard lock(e.mutex);
         const TimePoint now = e.clock();
+        std::optional<Outcome> noThread;
         if (start && !e.inFlight && !e.quitting && now >= e.nextStart) {
-            e.requested = true;
-            e.inFlight = true;
-            e.startedAt = now;
-            e.monitor = monitor;
-            startThread(e);
-            e.work.notify_one();
+            try {
+                startThread(e);
+                e.requested = true;
+                e.inFlight = true;
+                e.startedAt = now;
+                e.monitor = monitor;
+                e.work.notify_one();
+            } catch (const std::exception& error) {
+                // Tried again on the next tick.
+                noThread = Outcome{Cause::NoThread,
+                                   std::string("the reading could not start: ") + error.what()};
+            }
         }
-        if (e.inFlight && now - e.startedAt >= kAnswerDeadline)
+        if (noThread)
+            outcome = *noThread;
+        else if (e.inFlight && now - e.startedAt >= kAnswerDeadline)
             outcome = {Cause::NotAnswering, "the GPU is not answering"};
         else if (e.haveResult)
             outcome = e.result, reading = e.reading;
@@ -243,6 +311,8 @@ void forgetReadings()
     e.haveResult = false;
     e.nextStart = {};
     shown().last = pending();
+    // A new source, or a new popup, names its causes afresh.
+    shown().reported.reset();
 }
 
 void useSource(std::unique_ptr<Source> source)
@@ -254,8 +324,12 @@ void useSource(std::unique_ptr<Source> source)
             e.retired.push_back(std::move(e.source));
         e.source = std::move(source);
         if (!e.retired.empty()) {
-            startThread(e);
-            e.work.notify_one();
+            try {
+                startThread(e);
+                e.work.notify_one();
+            } catch (const std::exception&) {
+                // The retired sources are let go when a thread runs at last.
+            }
         }
     }
     forgetReadings();
@@ -273,6 +347,13 @@ void setClock(Clock clock)
     Engine& e = engine();
     std::lock_guard lock(e.mutex);
     e.clock = std::move(clock);
+}
+
+void setThreadStarter(ThreadStarter starter)
+{
+    Engine& e = engine();
+    std::lock_guard lock(e.mutex);
+    threadStarter() = starter ? std::move(starter) : startDetached;
 }
 
 void shutdown()

@@ -45,7 +45,8 @@ inline constexpr std::int64_t kHighestPlausible = 200;
 void useSource(std::unique_ptr<Source> source);
 
 // Drops the last reading, and any on its way, so that the next answers come
-// from readings started after this call.
+// from readings started after this call; causes already named on the
+// terminal will be named again.
 void forgetReadings();
 
 // Whether a reading is on its way.
@@ -54,6 +55,12 @@ bool readingInFlight();
 // Replaces the clock the deadline and the pause are measured with; for tests.
 using Clock = std::function<std::chrono::steady_clock::time_point()>;
 void setClock(Clock clock);
+
+// Replaces how the reading thread is started (a detached std::thread, also
+// when starter is empty); for tests. A starter that throws stands for a
+// system out of threads.
+using ThreadStarter = std::function<void(std::function<void()>)>;
+void setThreadStarter(ThreadStarter starter);
 
 // Lets go of the source, when the program ends. A reading that hangs is left
 // behind rather than waited for.

@@ -8,6 +8,9 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
 
 using namespace std::chrono_literals;
 using sampler::Cause;
@@ -137,8 +140,8 @@ TEST_F(Sampler, ticksShowCurrentAndPeak)
          {48, kFail, 47},
          {"48°c", "--°c", "47°c"},
          {"48°c", "48°c", "48°c"}},
-        {"NVML's all-ones and other absurd values are no reading",
-         {4294967295, 2147483647, 1000, 52},
+        {"absurd values are no reading",
+         {3000000000, 2147483647, 1000, 52},
          {"--°c", "--°c", "--°c", "52°c"},
          {"--°c", "--°c", "--°c", "52°c"}},
         {"200 is plausible, 201 is not",
@@ -164,6 +167,60 @@ TEST_F(Sampler, ticksShowCurrentAndPeak)
         }
         EXPECT_NE(Form1->gputemp->tip().find("Stand-in GPU"), std::string::npos);
         tk::releaseInstances();
+    }
+}
+
+TEST_F(Sampler, onlyWhatTheDriverWroteIsShownOnBothCallGenerations)
+{
+    constexpr int kUnwritten = FAKENVML_UNWRITTEN;
+    const struct {
+        const char* row;
+        std::vector<int> readings;
+        std::vector<int> results;
+        std::vector<std::string> current;
+        std::string peak; // after the last reading
+        std::string tip;  // after the last reading
+    } rows[] = {
+        {"a success that writes nothing is no reading",
+         {0, 0},
+         {kUnwritten, kUnwritten},
+         {"--°c", "--°c"},
+         "--°c",
+         "Stand-in GPU: no temperature (the driver gave no value)"},
+        {"after a reading, a success that writes nothing is no reading either",
+         {47, 0},
+         {0, kUnwritten},
+         {"47°c", "--°c"},
+         "47°c",
+         "Stand-in GPU: no temperature (the driver gave no value)"},
+        {"below freezing shows as it is, under a peak that starts at 0",
+         {-5, -50, -1},
+         {0, 0, 0},
+         {"-5°c", "-50°c", "-1°c"},
+         "0°c",
+         "Stand-in GPU via NVML"},
+        {"below -50 is no reading",
+         {-51},
+         {0},
+         {"--°c"},
+         "--°c",
+         "implausible value -51 from Stand-in GPU via NVML"},
+    };
+    for (const std::string& library : {kNvml, kOldOnly}) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(library + ": " + row.row);
+            FakeNvml fake(library);
+            fake.script(row.readings, row.results);
+            sampler::useSource(std::make_unique<sampler::NvmlSource>(library));
+            Form1->load();
+            for (std::size_t i = 0; i < row.current.size(); ++i) {
+                sample();
+                EXPECT_EQ(Form1->gputemp->caption(), row.current[i]) << "reading " << i;
+            }
+            EXPECT_EQ(Form1->piquegputemp->caption(), row.peak);
+            EXPECT_EQ(Form1->gputemp->tip(), row.tip);
+            tk::releaseInstances();
+        }
     }
 }
 
@@ -312,6 +369,91 @@ TEST_F(Sampler, aSlowReadingIsFollowedByNineTimesItsLengthOfRest)
     ManualClock::advance(1ms);
     sample();
     EXPECT_EQ(calls, 2);
+}
+
+// Says what the test tells it to, on each reading.
+class ScriptedSource final : public sampler::Source {
+public:
+    explicit ScriptedSource(std::function<sampler::Outcome(int, sampler::Reading&)> step)
+        : m_step(std::move(step))
+    {
+    }
+    sampler::Outcome read(unsigned, sampler::Reading& reading) override
+    {
+        return m_step(m_calls++, reading);
+    }
+
+private:
+    std::function<sampler::Outcome(int, sampler::Reading&)> m_step;
+    int m_calls = 0;
+};
+
+TEST_F(Sampler, nothingThatGoesWrongOnTheReadingThreadStopsTheReadings)
+{
+    enum class First { Reads, Throws, WritesNothing };
+    const struct {
+        const char* row;
+        bool refuseThread; // the system has no thread to give, once
+        First first;       // what the first reading does
+        std::string tip;   // after the first tick
+    } rows[] = {
+        {"a thread that cannot start is tried again on the next tick", true, First::Reads,
+         "the reading could not start: "},
+        {"an exception in a reading is that reading's failure", false, First::Throws,
+         "the reading failed: stoul"},
+        {"a source that says it read but wrote nothing gave no reading", false,
+         First::WritesNothing, "no temperature from GPU"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.row);
+        sampler::shutdown(); // no reading thread left over from other tests
+        int refusals = row.refuseThread ? 1 : 0;
+        sampler::setThreadStarter([&refusals](std::function<void()> body) {
+            if (refusals-- > 0)
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            std::thread(std::move(body)).detach();
+        });
+        const First first = row.first;
+        sampler::useSource(std::make_unique<ScriptedSource>([first](int call, sampler::Reading& r) {
+            if (call == 0 && first == First::Throws)
+                throw std::out_of_range("stoul");
+            if (call > 0 || first == First::Reads)
+                r.core = 50 + call;
+            return sampler::Outcome{Cause::None, "GPU"};
+        }));
+        Form1->load();
+        sample();
+        EXPECT_EQ(Form1->gputemp->caption(), "--°c");
+        EXPECT_EQ(Form1->gputemp->tip().rfind(row.tip, 0), 0u) << Form1->gputemp->tip();
+        EXPECT_FALSE(sampler::readingInFlight());
+        sample();
+        EXPECT_EQ(Form1->gputemp->caption(), row.refuseThread ? "50°c" : "51°c");
+        sampler::setThreadStarter({});
+        tk::releaseInstances();
+    }
+}
+
+TEST_F(Sampler, theTerminalHearsEachCauseOnceInPlainText)
+{
+    // A garbled sensor: a new absurd value every reading, then a driver
+    // whose name is full of terminal escapes.
+    sampler::useSource(std::make_unique<ScriptedSource>([](int call, sampler::Reading& r) {
+        if (call < 20) {
+            r.core = 300 + call;
+            return sampler::Outcome{Cause::None, "GPU"};
+        }
+        return sampler::Outcome{Cause::QueryFailed, "\x1b[2J\x1b]0;x\x07"
+                                                    "Evil\xc2\x9b GPU\r\n"};
+    }));
+    Form1->load();
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 24; ++i)
+        sample();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "kelvane: no GPU temperature: implausible value 300 from GPU\n"
+                    "kelvane: no GPU temperature: [2J]0;xEvil GPU\n");
+    EXPECT_EQ(Form1->gputemp->tip(), "[2J]0;xEvil GPU");
 }
 
 TEST_F(Sampler, theSamplingTimerTicksEveryHalfSecond)

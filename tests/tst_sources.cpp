@@ -43,7 +43,8 @@ public:
     void setPower(const std::string& pci, const std::string& status,
                   const std::string& control = "auto")
     {
-        m_dir.write(device(pci) + "/power/runtime_status", status + "\n");
+        if (!status.empty())
+            m_dir.write(device(pci) + "/power/runtime_status", status + "\n");
         m_dir.write(device(pci) + "/power/control", control + "\n");
     }
 
@@ -213,6 +214,52 @@ TEST_F(Sources, aSuspendedGpuIsNeverWokenAndItsLibraryIsLetGo)
     tree.setPower(pci, "suspended", "on");
     EXPECT_EQ(source->read(0, r).cause, Cause::Asleep);
     EXPECT_EQ(m_fake.counts().shutdown, 3);
+}
+
+TEST_F(Sources, onlyAnAwakeCardIsRead)
+{
+    const struct {
+        const char* row;
+        std::string status; // empty: the kernel has no runtime status for it
+        bool read;
+    } rows[] = {
+        {"an active card is read", "active", true},
+        {"a card without runtime power management is read", "unsupported", true},
+        {"a card with no runtime status at all is read", "", true},
+        {"a suspended card is left asleep", "suspended", false},
+        {"a card going to sleep is left alone", "suspending", false},
+        {"a waking card is left alone", "resuming", false},
+        {"a card in a power error is left alone", "error", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.row);
+        m_fake.reset();
+        m_fake.script({60});
+        FakeSysfs tree;
+        const std::string pci = "0000:01:00.0";
+        tree.addCard("card0", pci, "0x10de", "nvidia", row.status);
+        auto source = sampler::chooseSource(tree.sysfs(), kNvml);
+        sampler::Reading r;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(source->read(0, r).cause, row.read ? Cause::None : Cause::Asleep);
+        const fakenvml_counts c = m_fake.counts();
+        EXPECT_EQ(c.temperature + c.temperatureV, row.read ? 4 : 0);
+        if (!row.read) {
+            EXPECT_EQ(c.init + c.handle, 0);
+        }
+    }
+}
+
+TEST_F(Sources, aPciAddressTooLongForANumberIsNotACard)
+{
+    FakeSysfs tree;
+    tree.addCard("card0", "10000000000000000000:03:00.0", "0x1002", "amdgpu");
+    tree.addSensor("10000000000000000000:03:00.0", "hwmon4", 1, "45000\n", "edge");
+    tree.addCard("card1", kAmd, "0x1002", "amdgpu");
+    tree.addSensor(kAmd, "hwmon5", 1, "47000\n", "edge");
+    const std::vector<sampler::DrmCard> cards = sampler::drmCards(tree.sysfs());
+    ASSERT_EQ(cards.size(), 1u);
+    EXPECT_EQ(cards[0].pciAddress, kAmd);
 }
 
 TEST_F(Sources, aSuspendedCardsTemperatureFileIsNeverRead)

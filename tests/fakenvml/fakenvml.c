@@ -175,6 +175,8 @@ static nvmlReturn_t next_reading(int* value)
         return 0;
     }
     int i = g_next < g_scriptLength ? g_next++ : g_scriptLength - 1;
+    if (g_results[i] == FAKENVML_UNWRITTEN)
+        return 0;
     if (g_results[i] != 0)
         return g_results[i];
     *value = g_readings[i];
@@ -188,11 +190,8 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperature(nvmlDevice_t device, int sensor, un
     pause_ms(g_callDelayMs);
     if (sensor != 0)
         return 2;
-    int value = 0;
-    nvmlReturn_t rc = next_reading(&value);
-    if (rc == 0)
-        *temp = (unsigned)value;
-    return rc;
+    /* The driver writes its signed value through the unsigned pointer. */
+    return next_reading((int*)temp);
 }
 
 #ifndef FAKENVML_NO_TEMPERATURE_V

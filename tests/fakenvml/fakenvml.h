@@ -16,7 +16,9 @@ struct fakenvml_counts {
     int threshold;
 };
 
-/* Each scripted step is a reading, or a failure when its result is non-zero. */
+/* Each scripted step is a reading, or a failure when its result is non-zero;
+ * FAKENVML_UNWRITTEN succeeds without writing the temperature. */
+#define FAKENVML_UNWRITTEN (-1)
 void fakenvml_reset(void);
 void fakenvml_script(const int* readings, const int* results, int length);
 void fakenvml_set_init_result(int result);
