@@ -22,12 +22,14 @@ public:
     Probe() : tk::Form(design()) {}
 
     tk::Ref<tk::Label> label;
+    tk::Ref<tk::CommandButton> button;
     tk::Ref<tk::Timer> timer;
 
 protected:
     void build() override
     {
         label = addLabel("label", "x", {150, 300, 750, 255});
+        button = addButton("button", "b", {150, 700, 750, 375});
         timer = addTimer("timer", 100, true);
     }
     void onLoad() override { events.push_back("load"); }
@@ -166,6 +168,20 @@ TEST_F(Toolkit, controlsOfAnUnloadedFormRaiseAndItsTimersStop)
     } catch (const tk::Error& e) {
         EXPECT_EQ(e.status(), tk::Status::ObjectUnloaded);
     }
+}
+
+TEST_F(Toolkit, aNewClickHandlerReplacesTheOldOne)
+{
+    probe->show();
+    std::vector<std::string> ran;
+    probe->button->onClick([&ran] { ran.push_back("button 1"); });
+    probe->button->onClick([&ran] { ran.push_back("button 2"); });
+    probe->label->onClick([&ran] { ran.push_back("label 1"); });
+    probe->label->onClick([&ran] { ran.push_back("label 2"); });
+    probe->button->click();
+    probe->label->click();
+    tk::processEvents();
+    EXPECT_EQ(ran, (std::vector<std::string>{"button 2", "label 2"}));
 }
 
 TEST_F(Toolkit, resumeNextRunsEveryStatement)

@@ -138,11 +138,10 @@ QtButton::QtButton(QWidget* parent, const std::string& name, const std::string& 
     setFocusPolicy(Qt::StrongFocus);
     setAutoDefault(false);
     place(*this, rect);
-}
-
-void QtButton::onClick(Handler handler)
-{
-    connect(this, &QPushButton::clicked, this, [h = std::move(handler)] { dispatch(h); });
+    connect(this, &QPushButton::clicked, this, [this] {
+        if (m_click)
+            dispatch(m_click);
+    });
 }
 
 bool QtButton::hasFocus() const

@@ -47,10 +47,13 @@ public:
              const Twips& rect, std::weak_ptr<const void> life);
 
     std::string caption() const override { return text().toStdString(); }
-    void onClick(Handler handler) override;
+    void onClick(Handler handler) override { m_click = std::move(handler); }
     void click() override { QPushButton::click(); }
     void setFocus() override { QPushButton::setFocus(); }
     bool hasFocus() const override;
+
+private:
+    Handler m_click;
 };
 
 class QtShape final : public QWidget, public tk::Shape {
