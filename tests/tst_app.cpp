@@ -139,18 +139,24 @@ TEST_F(App, aSessionEndThatCannotBeCaughtIsNamedAtStart)
 
 #endif
 
-// Last: after an uncaught error no handler runs in this process again.
-TEST_F(App, zzAnUncaughtErrorIsReportedAndEndsTheProgram)
+// In a process of its own: after an uncaught error no handler runs in that
+// process again.
+TEST_F(App, anUncaughtErrorIsReportedAndEndsTheProgram)
 {
-    std::string reported;
-    tk::setFatalReporter([&reported](const std::string& message) { reported = message; });
-    Form1->show();
-    Form1->Timer2->onTick([] { throw tk::Error(tk::Status::Overflow, "Overflow"); });
-    Form1->Timer2->setEnabled(true);
-    EXPECT_EQ(tk::exec(), 1);
-    EXPECT_EQ(reported, "Overflow");
-    EXPECT_TRUE(tk::failed());
-    EXPECT_EQ(tk::exitStatus(), 1);
+    EXPECT_EXIT(
+        {
+            tk::setFatalReporter([](const std::string& message) {
+                std::fputs(("reported: " + message + "\n").c_str(), stderr);
+            });
+            Form1->show();
+            Form1->Timer2->onTick([] { throw tk::Error(tk::Status::Overflow, "Overflow"); });
+            Form1->Timer2->setEnabled(true);
+            const int status = tk::exec();
+            std::fprintf(stderr, "failed %d, status %d\n", tk::failed() ? 1 : 0, tk::exitStatus());
+            std::fflush(stderr);
+            std::_Exit(status);
+        },
+        testing::ExitedWithCode(1), "reported: Overflow\nfailed 1, status 1\n");
 }
 
 } // namespace
