@@ -85,14 +85,7 @@ std::optional<HwmonSource::Sensor> HwmonSource::findSensor() const
         for (const auto& [number, n] : inputs) {
             const std::string base = (dir / ("temp" + n)).string();
             const std::optional<std::string> label = m_sysfs.read(base + "_label");
-            Sensor sensor{base + "_input", {}, label.value_or("temp" + n)};
-            if (m_card.driver == "amdgpu")
-                sensor.critical = (dir / "temp1_crit").string();
-            else
-                sensor.critical = base + "_crit";
-            // The critical limit is fixed per sensor: read it once, not per tick.
-            if (auto crit = m_sysfs.readInteger(sensor.critical); plausible(crit))
-                sensor.upper = roundMillidegrees(*crit);
+            Sensor sensor{base + "_input", label.value_or("temp" + n)};
             if (label && std::find(wanted.begin(), wanted.end(), lower(*label)) != wanted.end())
                 return sensor;
             if (!label && n == "1" && !unlabelled)
@@ -122,7 +115,6 @@ Outcome HwmonSource::read(unsigned, Reading& reading)
         return {Cause::Unreadable, gpuName() + ": " + input + " gave no temperature"};
     }
     reading.core = roundMillidegrees(*value);
-    reading.upper = m_sensor->upper;
     return {Cause::None, gpuName() + " via hwmon (" + m_sensor->label + ")"};
 }
 

@@ -20,9 +20,7 @@ public:
 private:
     struct Sensor {
         std::string input;
-        std::string critical;
         std::string label; // for the tooltip
-        std::int32_t upper = 0;
     };
     std::optional<Sensor> findSensor() const;
     std::string gpuName() const;

@@ -23,7 +23,6 @@ constexpr nvmlReturn_t NVML_ERROR_UNINITIALIZED = 1;
 constexpr nvmlReturn_t NVML_ERROR_GPU_IS_LOST = 15;
 constexpr nvmlReturn_t NVML_ERROR_RESET_REQUIRED = 16;
 constexpr int NVML_TEMPERATURE_GPU = 0;
-constexpr int NVML_TEMPERATURE_THRESHOLD_SLOWDOWN = 1;
 constexpr unsigned NVML_DEVICE_NAME_BUFFER_SIZE = 96;
 
 struct nvmlTemperature_v1_t {
@@ -66,7 +65,6 @@ struct NvmlSource::Api {
     using HandleByPciBusId = nvmlReturn_t (*)(const char*, nvmlDevice_t*);
     using Temperature = nvmlReturn_t (*)(nvmlDevice_t, int, unsigned*);
     using TemperatureV = nvmlReturn_t (*)(nvmlDevice_t, nvmlTemperature_v1_t*);
-    using Threshold = nvmlReturn_t (*)(nvmlDevice_t, int, unsigned*);
     using Name = nvmlReturn_t (*)(nvmlDevice_t, char*, unsigned);
     using ErrorString = const char* (*)(nvmlReturn_t);
 
@@ -76,7 +74,6 @@ struct NvmlSource::Api {
     HandleByPciBusId handleByPciBusId = nullptr;
     Temperature temperature = nullptr;
     TemperatureV temperatureV = nullptr;
-    Threshold threshold = nullptr;
     Name name = nullptr;
     ErrorString errorString = nullptr;
 };
@@ -149,7 +146,6 @@ Outcome NvmlSource::bind()
         return {Cause::FunctionMissing, m_library.name() + " has no function " + missing};
     }
     resolve("nvmlDeviceGetHandleByPciBusId_v2", api->handleByPciBusId);
-    resolve("nvmlDeviceGetTemperatureThreshold", api->threshold);
     resolve("nvmlDeviceGetName", api->name);
     resolve("nvmlErrorString", api->errorString);
     m_api = std::move(api);
@@ -197,12 +193,6 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
         }
         if (m_deviceName.empty())
             m_deviceName = "NVIDIA GPU " + std::to_string(index);
-        // The slowdown threshold is fixed per GPU; once is enough.
-        m_upper = 0;
-        unsigned value = 0;
-        if (m_api->threshold &&
-            m_api->threshold(device, NVML_TEMPERATURE_THRESHOLD_SLOWDOWN, &value) == NVML_SUCCESS)
-            m_upper = static_cast<std::int32_t>(value);
     }
 
     // Both calls carry a signed 32-bit temperature (the older one through an
@@ -232,7 +222,6 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
         return {Cause::QueryFailed, m_deviceName + ": no temperature (the driver gave no value)"};
 
     reading.core = value;
-    reading.upper = m_upper;
     return {Cause::None, m_deviceName + " via NVML"};
 }
 

@@ -37,7 +37,6 @@ private:
     void* m_device = nullptr;
     unsigned m_deviceIndex = 0;
     std::string m_deviceName;
-    std::int32_t m_upper = 0;
 };
 
 } // namespace sampler

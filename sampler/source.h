@@ -35,7 +35,6 @@ inline constexpr std::int64_t kUnread = std::numeric_limits<std::int64_t>::min()
 
 struct Reading {
     std::int64_t core = kUnread; // wide, so that a garbage value cannot pass for a sane one
-    std::int32_t upper = 0;
 };
 
 // One way of reading the first GPU's core temperature.

@@ -14,7 +14,6 @@ class Sysfs final {
 public:
     explicit Sysfs(std::string root = "/");
 
-    const std::string& root() const { return m_root; }
     std::string path(const std::string& relative) const;
 
     // The trimmed content of an attribute, or nothing when the file is

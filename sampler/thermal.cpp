@@ -264,7 +264,7 @@ std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::
         if (ambient)
             *ambient = 0;
         if (upper)
-            *upper = reading.upper;
+            *upper = 0;
         return 0;
     case Cause::Pending:
         return static_cast<std::int32_t>(outcome.cause);

@@ -117,12 +117,10 @@ TEST_F(Sampler, bothLibraryVersionsReadTheScriptedTemperatures)
             sampler::Reading r;
             ASSERT_TRUE(source.read(0, r).ok());
             seen.push_back(r.core);
-            EXPECT_EQ(r.upper, 90);
         }
         EXPECT_EQ(seen, (std::vector<std::int64_t>{40, 45, 43}));
         const fakenvml_counts c = fake.counts();
         EXPECT_EQ(c.init, 1);
-        EXPECT_EQ(c.threshold, 1);
     }
 }
 

@@ -48,17 +48,14 @@ public:
         m_dir.write(device(pci) + "/power/control", control + "\n");
     }
 
-    // Adds tempN_input (and _label, _crit where given); returns its path.
+    // Adds tempN_input (and _label where given); returns its path.
     std::string addSensor(const std::string& pci, const std::string& hwmon, int n,
-                          const std::string& input, const std::string& label = {},
-                          const std::string& crit = {})
+                          const std::string& input, const std::string& label = {})
     {
         const std::string base = device(pci) + "/hwmon/" + hwmon + "/temp" + std::to_string(n);
         m_dir.write(base + "_input", input);
         if (!label.empty())
             m_dir.write(base + "_label", label + "\n");
-        if (!crit.empty())
-            m_dir.write(base + "_crit", crit);
         return absolute(base + "_input");
     }
 
@@ -105,50 +102,49 @@ TEST_F(Sources, theRightSourceWinsAndReads)
         const char* row;
         std::function<void(FakeSysfs&, FakeNvml&)> machine;
         std::int64_t core;
-        std::int32_t upper;
         std::string tooltip;
     } rows[] = {
         {"an AMD card reads its edge sensor, not its hotter junction",
          [](FakeSysfs& t, FakeNvml&) {
              t.addCard("card1", kAmd, "0x1002", "amdgpu");
-             t.addSensor(kAmd, "hwmon4", 1, "45500\n", "edge", "100000\n");
-             t.addSensor(kAmd, "hwmon4", 2, "61000\n", "junction", "110000\n");
+             t.addSensor(kAmd, "hwmon4", 1, "45500\n", "edge");
+             t.addSensor(kAmd, "hwmon4", 2, "61000\n", "junction");
          },
-         46, 100, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+         46, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"nouveau reads its unlabelled temp1",
          [](FakeSysfs& t, FakeNvml&) {
              t.addCard("card0", "0000:01:00.0", "0x10de", "nouveau");
-             t.addSensor("0000:01:00.0", "hwmon0", 1, "51200\n", {}, "95000\n");
+             t.addSensor("0000:01:00.0", "hwmon0", 1, "51200\n");
          },
-         51, 95, "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)"},
+         51, "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)"},
         {"Intel xe reads its package sensor",
          [](FakeSysfs& t, FakeNvml&) {
              t.addCard("card0", "0000:00:02.0", "0x8086", "xe");
              t.addSensor("0000:00:02.0", "hwmon3", 2, "40400\n", "pkg");
              t.addSensor("0000:00:02.0", "hwmon3", 3, "52000\n", "vram");
          },
-         40, 0, "Intel GPU 0000:00:02.0 via hwmon (pkg)"},
+         40, "Intel GPU 0000:00:02.0 via hwmon (pkg)"},
         {"an Intel card without a sensor gives way to the next card",
          [](FakeSysfs& t, FakeNvml&) {
              t.addCard("card0", "0000:00:02.0", "0x8086", "i915");
              t.addCard("card1", kAmd, "0x1002", "amdgpu");
-             t.addSensor(kAmd, "hwmon4", 1, "46000\n", "edge", "100000\n");
+             t.addSensor(kAmd, "hwmon4", 1, "46000\n", "edge");
          },
-         46, 100, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+         46, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"two cards: the first in PCI order, not in card order",
          [](FakeSysfs& t, FakeNvml&) {
              t.addCard("card1", kAmd, "0x1002", "amdgpu");
-             t.addSensor(kAmd, "hwmon4", 1, "33000\n", "edge", "100000\n");
+             t.addSensor(kAmd, "hwmon4", 1, "33000\n", "edge");
              t.addCard("card0", "0000:0a:00.0", "0x1002", "amdgpu");
-             t.addSensor("0000:0a:00.0", "hwmon2", 1, "70000\n", "edge", "100000\n");
+             t.addSensor("0000:0a:00.0", "hwmon2", 1, "70000\n", "edge");
          },
-         33, 100, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+         33, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"NVIDIA on the vendor driver goes through NVML",
          [](FakeSysfs& t, FakeNvml& nvml) {
              t.addCard("card0", "0000:01:00.0", "0x10de", "nvidia");
              nvml.script({57});
          },
-         57, 90, "Stand-in GPU via NVML"},
+         57, "Stand-in GPU via NVML"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
@@ -159,7 +155,6 @@ TEST_F(Sources, theRightSourceWinsAndReads)
         const sampler::Outcome outcome = source->read(0, reading);
         ASSERT_TRUE(outcome.ok()) << outcome.detail;
         EXPECT_EQ(reading.core, r.core);
-        EXPECT_EQ(reading.upper, r.upper);
         EXPECT_EQ(outcome.detail, r.tooltip);
     }
 }
@@ -266,7 +261,7 @@ TEST_F(Sources, aSuspendedCardsTemperatureFileIsNeverRead)
 {
     FakeSysfs tree;
     tree.addCard("card0", kAmd, "0x1002", "amdgpu", "suspended");
-    tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge", "100000\n");
+    tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
     sampler::Sysfs sysfs = tree.sysfs();
     std::vector<std::string> reads;
     sysfs.setReadObserver([&reads](const std::string& path) { reads.push_back(path); });
@@ -308,7 +303,7 @@ TEST_F(Sources, sensorFilesHoldPlainDecimals)
         const std::string input = tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
         auto source = sampler::chooseSource(tree.sysfs(), kNvml);
         tree.write(input, row.content);
-        sampler::Reading r{-7, -7};
+        sampler::Reading r{-7};
         const sampler::Outcome outcome = source->read(0, r);
         if (row.degrees == kUnreadable) {
             EXPECT_EQ(outcome.cause, Cause::Unreadable);

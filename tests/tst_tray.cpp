@@ -58,23 +58,6 @@ TEST_F(Tray, loadingTheHostAddsTheIconBeforeThePopupShows)
     EXPECT_TRUE(tk::iconRegistered(r.hWnd, 1));
 }
 
-TEST_F(Tray, theDecoderRoundsHalvesToEven)
-{
-    const struct {
-        const char* row;
-        float x;
-        int message;
-    } rows[] = {
-        {"a whole left press", 7695, 513},
-        {"a third of a pixel above", 7700, 513},
-        {"a half pixel above an odd number goes up to even", 7702.5f, 514},
-        {"a half pixel below an odd number goes down to even", 7687.5f, 512},
-        {"just under the half", 7702, 513},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(tray::decodeMouseMessage(r.x, 15.0f), r.message) << r.row;
-}
-
 TEST_F(Tray, onlyALeftPressActsOnAHiddenPopup)
 {
     for (const auto& [message, slides] :

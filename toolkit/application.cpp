@@ -25,7 +25,6 @@ std::vector<Registered>& registry()
 int g_loadedForms = 0;
 int g_exitStatus = 0;
 bool g_failed = false;
-int g_handlerDepth = 0;
 FatalReporter g_reporter;
 
 void endIfNothingLoaded()
@@ -98,7 +97,6 @@ void dispatch(const std::function<void()>& handler) noexcept
 {
     if (g_failed)
         return;
-    ++g_handlerDepth;
     try {
         handler();
     } catch (const std::exception& e) {
@@ -106,17 +104,11 @@ void dispatch(const std::function<void()>& handler) noexcept
     } catch (...) {
         detail::reportFatal("Unknown error");
     }
-    --g_handlerDepth;
 }
 
 void post(std::function<void()> handler)
 {
     backend::postToLoop([handler = std::move(handler)] { dispatch(handler); });
-}
-
-bool handlerRunning() noexcept
-{
-    return g_handlerDepth > 0;
 }
 
 bool failed() noexcept

@@ -16,9 +16,6 @@ void dispatch(const std::function<void()>& handler) noexcept;
 // application exists.
 void post(std::function<void()> handler);
 
-// True while a handler is running; the program only ends between handlers.
-bool handlerRunning() noexcept;
-
 // True once an uncaught error has been reported; no handler runs after that.
 bool failed() noexcept;
 

@@ -22,7 +22,6 @@ public:
     Error(Status status, const std::string& message);
 
     Status status() const noexcept { return m_status; }
-    std::string message() const { return what(); }
 
 private:
     Status m_status;

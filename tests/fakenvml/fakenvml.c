@@ -28,7 +28,6 @@ static int g_readings[FAKENVML_MAX_SCRIPT];
 static int g_results[FAKENVML_MAX_SCRIPT];
 static int g_scriptLength = 0;
 static int g_next = 0;
-static int g_thresholdSlowdown = 90;
 static struct fakenvml_counts g_counts;
 static char g_device[4];
 static char g_lastBusId[32];
@@ -207,16 +206,6 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperatureV(nvmlDevice_t device, nvmlTemperatu
     return next_reading(&t->temperature);
 }
 #endif
-
-EXPORT nvmlReturn_t nvmlDeviceGetTemperatureThreshold(nvmlDevice_t device, int type, unsigned* temp)
-{
-    (void)device;
-    ++g_counts.threshold;
-    if (type != 1)
-        return 3;
-    *temp = (unsigned)g_thresholdSlowdown;
-    return 0;
-}
 
 EXPORT const char* nvmlErrorString(nvmlReturn_t result)
 {

@@ -13,7 +13,6 @@ struct fakenvml_counts {
     int handle;
     int temperature;
     int temperatureV;
-    int threshold;
 };
 
 /* Each scripted step is a reading, or a failure when its result is non-zero;

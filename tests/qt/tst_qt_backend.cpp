@@ -264,28 +264,6 @@ TEST_F(QtBackend, aHiddenPopupIsUnmappedUntilItSlidesBackUp)
     EXPECT_TRUE(popup.isVisible()) << "at " << popup.y();
 }
 
-TEST_F(QtBackend, theShellGetsTheEightyEightByteRecord)
-{
-    tk::TrayIconRecord r;
-    r.cbSize = 88;
-    r.hWnd = 0x01234567;
-    r.uID = 1;
-    r.uFlags = 7;
-    r.uCallbackMessage = 512;
-    r.hIcon = 0x89ABCDEF;
-    r.szTip = std::string(80, 't');
-    const QByteArray bytes = tk::qt::toAnsi(r);
-    ASSERT_EQ(bytes.size(), 88);
-    EXPECT_EQ(bytes.left(24).toHex().toStdString(),
-              "5800000067452301010000000700000000020000efcdab89");
-    EXPECT_EQ(bytes.mid(24, 63), QByteArray(63, 't'));
-    EXPECT_EQ(bytes.at(87), '\0');
-    const tk::TrayIconRecord back = tk::qt::fromAnsi(bytes);
-    EXPECT_EQ(back.hWnd, r.hWnd);
-    EXPECT_EQ(back.hIcon, r.hIcon);
-    EXPECT_EQ(back.szTip.size(), 63u);
-}
-
 TEST_F(QtBackend, theXEmbedIconTurnsClicksIntoMouseMessages)
 {
     QSystemTrayIcon* icon = tk::qt::trayIconFor(Form2->trayRecord.hWnd, 1);

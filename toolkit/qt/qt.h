@@ -47,11 +47,9 @@ QWidget& widgetOf(const Control& control);
 
 QIcon iconOf(const Picture& picture);
 
-// The 88-byte ANSI layout handed to the shell: six little-endian 32-bit
-// integers, then 64 bytes of zero-padded tip text.
+// The size of the first version of the shell's record: six 32-bit fields,
+// then 64 bytes of tip text.
 constexpr int kRecordSize = 88;
-QByteArray toAnsi(const TrayIconRecord& record);
-TrayIconRecord fromAnsi(const QByteArray& bytes);
 
 // The mouse message a click on the icon stands for, or 0 for none.
 int mouseMessageFor(QSystemTrayIcon::ActivationReason reason);

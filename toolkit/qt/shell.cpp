@@ -7,8 +7,6 @@
 #include "toolkit/picture.h"
 #include "toolkit/screen.h"
 
-#include <QtEndian>
-
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -110,38 +108,6 @@ void warnNoNotificationArea()
 
 } // namespace
 
-QByteArray toAnsi(const TrayIconRecord& record)
-{
-    QByteArray bytes(kRecordSize, '\0');
-    char* p = bytes.data();
-    qToLittleEndian<qint32>(record.cbSize, p);
-    qToLittleEndian<quint32>(static_cast<quint32>(record.hWnd), p + 4);
-    qToLittleEndian<qint32>(record.uID, p + 8);
-    qToLittleEndian<qint32>(record.uFlags, p + 12);
-    qToLittleEndian<qint32>(record.uCallbackMessage, p + 16);
-    qToLittleEndian<quint32>(record.hIcon, p + 20);
-    // One byte short of the field, so the tip always keeps its terminator.
-    const QByteArray tip = QString::fromStdString(record.szTip).toLatin1().left(kTipLength - 1);
-    std::copy(tip.cbegin(), tip.cend(), p + 24);
-    return bytes;
-}
-
-TrayIconRecord fromAnsi(const QByteArray& bytes)
-{
-    TrayIconRecord record;
-    if (bytes.size() < kRecordSize)
-        throw Error(Status::InvalidCall, "Notification record too short");
-    const char* p = bytes.constData();
-    record.cbSize = qFromLittleEndian<qint32>(p);
-    record.hWnd = qFromLittleEndian<quint32>(p + 4);
-    record.uID = qFromLittleEndian<qint32>(p + 8);
-    record.uFlags = qFromLittleEndian<qint32>(p + 12);
-    record.uCallbackMessage = qFromLittleEndian<qint32>(p + 16);
-    record.hIcon = qFromLittleEndian<quint32>(p + 20);
-    record.szTip = QString::fromLatin1(p + 24, qstrnlen(p + 24, kTipLength)).toStdString();
-    return record;
-}
-
 int mouseMessageFor(QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
@@ -167,16 +133,12 @@ using namespace qt;
 
 std::int32_t backend::notifyIcon(std::int32_t operation, TrayIconRecord& record)
 {
-    // The shell works on the byte layout; whatever it holds afterwards is
-    // what the caller's record holds.
-    QByteArray bytes = toAnsi(record);
-    const TrayIconRecord in = fromAnsi(bytes);
-    const Key key{in.hWnd, in.uID};
+    const Key key{record.hWnd, record.uID};
     std::int32_t result = 0;
 
     if (operation == NIM_ADD && icons().find(key) == icons().end()) {
         warnNoNotificationArea();
-        icons().emplace(key, std::make_unique<IconHost>(in));
+        icons().emplace(key, std::make_unique<IconHost>(record));
         result = 1;
     } else if (operation == NIM_DELETE) {
         auto it = icons().find(key);
@@ -186,7 +148,6 @@ std::int32_t backend::notifyIcon(std::int32_t operation, TrayIconRecord& record)
         }
     }
 
-    record = fromAnsi(bytes);
     return result;
 }
 

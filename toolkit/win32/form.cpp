@@ -457,11 +457,6 @@ private:
 
 } // namespace
 
-HWND handleOf(const Form& form)
-{
-    return reinterpret_cast<HWND>(form.hWnd());
-}
-
 HWND handleOf(const Control& control)
 {
     if (auto* native = dynamic_cast<const Native*>(&control))

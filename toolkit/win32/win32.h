@@ -78,7 +78,6 @@ COLORREF toColorRef(Color color);
 // Every form window's procedure hands messages it does not handle to the
 // shell's emulation first: the icon's callback arrives as a mouse message.
 // The window of a loaded form, for the backend's own checks.
-HWND handleOf(const Form& form);
 HWND handleOf(const Control& control);
 
 // Whether a window is a form's; the dialog manager moves the keyboard
