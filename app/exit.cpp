@@ -2,19 +2,12 @@
 
 #include "about/frmabout.h"
 #include "popup/form1.h"
-#include "tray/form2.h"
 
 namespace app {
 
-void exitSequence()
-{
-    Form2->unload();
-    Form1->unload();
-}
-
 void endSession()
 {
-    exitSequence();
+    popup::exitSequence();
     if (frmabout.exists() && frmabout->isLoaded())
         frmabout->unload();
 }

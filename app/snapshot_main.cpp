@@ -1,7 +1,6 @@
 // Runs Kelvane for a few seconds, saves a picture of the whole screen and
 // prints what the popup's labels read; `make run` uses it on machines with
 // no display of their own.
-#include "app/exit.h"
 #include "app/kelvane.h"
 #include "popup/form1.h"
 #include "toolkit/application.h"
@@ -35,7 +34,7 @@ int main(int argc, char** argv)
             line("GPU Temperature :", Form1->gputemp->caption());
             line("Pique GPU Temperature :", Form1->piquegputemp->caption());
             line("(tooltip)", Form1->gputemp->tip());
-            app::exitSequence();
+            popup::exitSequence();
         });
     });
 

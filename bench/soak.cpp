@@ -2,7 +2,6 @@
 // plus the About dialog and the tray host opening and closing, and reports
 // resident memory and open descriptors after warm-up and at the end.
 #include "about/frmabout.h"
-#include "app/exit.h"
 #include "app/kelvane.h"
 #include "popup/form1.h"
 #include "toolkit/application.h"
@@ -125,7 +124,7 @@ int main(int argc, char** argv)
         pause();
         QTimer::singleShot(1000, [] {
             report("END");
-            QTimer::singleShot(3000, [] { app::exitSequence(); });
+            QTimer::singleShot(3000, [] { popup::exitSequence(); });
         });
     });
 

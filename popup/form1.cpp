@@ -1,8 +1,7 @@
 #include "form1.h"
 
 #include "about/frmabout.h"
-#include "app/exit.h"
-#include "app/module1.h"
+#include "module1.h"
 #include "sampler/thermal.h"
 #include "toolkit/dispatch.h"
 #include "toolkit/error.h"
@@ -98,7 +97,7 @@ void Form1::build()
     bringToFront(command1);
     command1.setFocus();
 
-    label5.onClick([] { app::exitSequence(); });
+    label5.onClick([] { exitSequence(); });
     label6.onClick([] { frmabout->show(); });
     label7.onClick([this] { slideDown(); });
     command1.onClick([] { Form2->show(); });
@@ -255,6 +254,12 @@ void Form1::timer3Tick()
     if (top() >= tk::screen().height())
         Timer3->setEnabled(false);
     setTop(tk::checked(top() + slideStep));
+}
+
+void exitSequence()
+{
+    ::Form2->unload();
+    ::Form1->unload();
 }
 
 } // namespace popup

@@ -79,6 +79,10 @@ private:
     Anchor m_anchor;
 };
 
+// "Quitter": unload the tray host, then the popup. The program ends by
+// itself once no form is loaded.
+void exitSequence();
+
 } // namespace popup
 
 extern tk::Global<popup::Form1> Form1;

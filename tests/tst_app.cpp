@@ -1,7 +1,6 @@
 #include "support/support.h"
 
 #include "about/frmabout.h"
-#include "app/exit.h"
 #include "app/signals.h"
 #include "popup/form1.h"
 #include "toolkit/backend.h"
@@ -79,7 +78,7 @@ TEST_F(App, quitWithTheAboutDialogOpenEndsWhenItCloses)
 {
     Form1->show();
     frmabout->show();
-    app::exitSequence();
+    popup::exitSequence();
     EXPECT_FALSE(Form1->isLoaded());
     EXPECT_TRUE(frmabout->isVisible());
     EXPECT_EQ(tk::loadedForms(), 1);

@@ -1,7 +1,7 @@
 #include "support/support.h"
 
-#include "app/module1.h"
 #include "popup/form1.h"
+#include "popup/module1.h"
 #include "sampler/nvml.h"
 #include "toolkit/dispatch.h"
 #include "toolkit/error.h"
