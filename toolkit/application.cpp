@@ -25,6 +25,8 @@ std::vector<Registered>& registry()
 int g_loadedForms = 0;
 int g_exitStatus = 0;
 bool g_failed = false;
+unsigned long long g_events = 0; // handlers dispatched so far
+unsigned long long g_event = 0;  // the running one's, or 0
 FatalReporter g_reporter;
 
 void endIfNothingLoaded()
@@ -97,6 +99,11 @@ void dispatch(const std::function<void()>& handler) noexcept
 {
     if (g_failed)
         return;
+    // Handlers nest (a window call can deliver another message); the event
+    // is the outermost one's.
+    const bool outermost = g_event == 0;
+    if (outermost)
+        g_event = ++g_events;
     try {
         handler();
     } catch (const std::exception& e) {
@@ -104,6 +111,13 @@ void dispatch(const std::function<void()>& handler) noexcept
     } catch (...) {
         detail::reportFatal("Unknown error");
     }
+    if (outermost)
+        g_event = 0;
+}
+
+unsigned long long detail::currentEvent() noexcept
+{
+    return g_event;
 }
 
 void post(std::function<void()> handler)

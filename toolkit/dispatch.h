@@ -43,6 +43,9 @@ private:
 
 namespace detail {
 void reportFatal(const std::string& message) noexcept;
-}
+// A number for the event whose handler is running now, the same for every
+// handler it runs in turn; 0 between events.
+unsigned long long currentEvent() noexcept;
+} // namespace detail
 
 } // namespace tk

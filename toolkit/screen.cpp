@@ -4,6 +4,7 @@
 #include "error.h"
 
 #include <cmath>
+#include <optional>
 
 namespace tk {
 namespace {
@@ -23,31 +24,52 @@ Handler& changeHandler()
 
 bool g_changePending = false;
 
+// The display as the running event sees it. A slide tick reads the screen a
+// dozen times (its place, its resting place, pixels from twips, the window's
+// own move); the window system is asked once per event, and again only when
+// it says the display changed. Between events every read asks afresh.
+std::optional<backend::ScreenMetrics> g_metrics;
+unsigned long long g_metricsEvent = 0;
+
+backend::ScreenMetrics metrics()
+{
+    const unsigned long long event = detail::currentEvent();
+    if (event == 0)
+        return backend::primaryScreen();
+    if (!g_metrics || g_metricsEvent != event) {
+        g_metrics = backend::primaryScreen();
+        g_metricsEvent = event;
+    }
+    return *g_metrics;
+}
+
 } // namespace
 
 float Screen::twipsPerPixelX() const
 {
-    return factor(backend::primaryScreen().dpiX);
+    return factor(metrics().dpiX);
 }
 
 float Screen::twipsPerPixelY() const
 {
-    return factor(backend::primaryScreen().dpiY);
+    return factor(metrics().dpiY);
 }
 
 float Screen::width() const
 {
-    return checked(static_cast<float>(backend::primaryScreen().width) * twipsPerPixelX());
+    const backend::ScreenMetrics m = metrics();
+    return checked(static_cast<float>(m.width) * factor(m.dpiX));
 }
 
 float Screen::height() const
 {
-    return checked(static_cast<float>(backend::primaryScreen().height) * twipsPerPixelY());
+    const backend::ScreenMetrics m = metrics();
+    return checked(static_cast<float>(m.height) * factor(m.dpiY));
 }
 
 float Screen::workAreaBottom() const
 {
-    const backend::ScreenMetrics m = backend::primaryScreen();
+    const backend::ScreenMetrics m = metrics();
     // A window system that knows no work area, or reports one that makes no
     // sense, leaves the whole display.
     const int bottom = m.workBottom > 0 && m.workBottom < m.height ? m.workBottom : m.height;
@@ -71,6 +93,7 @@ void Screen::onChange(Handler handler)
 
 void backend::screenChanged()
 {
+    g_metrics.reset();
     // One change comes as several notifications (size, then work area);
     // the handler sees them once, after the window system has settled.
     if (g_changePending)
