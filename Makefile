@@ -4,29 +4,32 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 WINDOWS_DIR ?= build-windows
 
-.PHONY: all deps configure build run test sanitize bench soak clean windows windows-build
+.PHONY: all configure build run test sanitize bench soak clean windows windows-build
 
 all: build
 
-deps:
-	@scripts/install-deps
-
-configure: deps
+# Each target installs what it needs, and nothing more (scripts/install-deps
+# names the groups).
+configure:
+	@scripts/install-deps build
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS)
 
 run: build
+	@scripts/install-deps run
 	@scripts/run $(BUILD_DIR)
 
 # Linux, then the Windows build under Wine.
 test: build windows-build
+	@scripts/install-deps test
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
 	@cd $(WINDOWS_DIR) && ctest --output-on-failure -j$(JOBS)
 
 # kelvane.exe, its installer and a portable .zip, cross-built with mingw-w64.
-windows-build: deps
+windows-build:
+	@scripts/install-deps windows
 	@cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WINDOWS_DIR) -j$(JOBS)
@@ -37,7 +40,8 @@ windows: windows-build
 	@echo "kelvane.exe: $$(stat -c %s $(WINDOWS_DIR)/stripped/kelvane.exe) bytes stripped (at most 307200)"
 
 # The whole test suite again, built with AddressSanitizer and UBSan.
-sanitize: deps
+sanitize:
+	@scripts/install-deps build test
 	@cmake -S . -B $(BUILD_DIR)-asan -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON >/dev/null
 	@cmake --build $(BUILD_DIR)-asan -j$(JOBS)
 	@cd $(BUILD_DIR)-asan && \
@@ -47,18 +51,23 @@ sanitize: deps
 	  ctest --output-on-failure -j$(JOBS) -E package
 
 # Side-by-side figures against the baseline (IDLE seconds of idle measuring).
+# In a build folder of their own, so that the main one stays as make test
+# left it.
+BENCH_DIR ?= $(BUILD_DIR)-bench
 IDLE ?= 60
-bench: deps
-	@cmake -S . -B $(BUILD_DIR) -DKELVANE_BUILD_BENCH=ON >/dev/null
-	@cmake --build $(BUILD_DIR) -j$(JOBS)
-	@bench/run-benchmarks.sh $(BUILD_DIR) $(IDLE)
+bench:
+	@scripts/install-deps build bench
+	@cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_BUILD_BENCH=ON >/dev/null
+	@cmake --build $(BENCH_DIR) -j$(JOBS)
+	@bench/run-benchmarks.sh $(BENCH_DIR) $(IDLE)
 
 # Kelvane driven hard for DURATION seconds (10 minutes unless given).
 DURATION ?= 600
-soak: deps
-	@cmake -S . -B $(BUILD_DIR) -DKELVANE_BUILD_BENCH=ON >/dev/null
-	@cmake --build $(BUILD_DIR) -j$(JOBS)
-	@bench/soak.sh $(BUILD_DIR) $(DURATION)
+soak:
+	@scripts/install-deps build bench
+	@cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_BUILD_BENCH=ON >/dev/null
+	@cmake --build $(BENCH_DIR) -j$(JOBS)
+	@bench/soak.sh $(BENCH_DIR) $(DURATION)
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(WINDOWS_DIR)
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BENCH_DIR) $(WINDOWS_DIR)
