@@ -97,3 +97,32 @@ std::int32_t notifyIcon(std::int32_t operation, TrayIconRecord& record);
 void showFatal(const std::string& message);
 
 } // namespace tk::backend
+
+// The rest of what a backend defines, declared again here (the program sees
+// them in the headers named) so that this file is the whole contract. A new
+// backend is a folder beside qt/ and win32/ that defines all of it, plus a
+// line in the top-level CMakeLists.txt naming its operating-system services.
+namespace tk {
+
+// application.h: the platform's application object, made before any form
+// (Application::Native, built from argc and argv), and processEvents(),
+// which runs pending events and then waits for more up to waitMs.
+void processEvents(int waitMs);
+
+// events.h: OneShot::Native (a single-shot timer on the event loop's
+// thread) and ReadWatch::Native (a callback when a file descriptor becomes
+// readable; POSIX services only), with both classes' members.
+
+// shell.h: the record size the platform's shell takes, and whether an icon
+// is registered, for the tests.
+std::int32_t trayRecordSize();
+bool iconRegistered(WindowHandle hWnd, std::int32_t id);
+
+// screen.h: a PNG of the whole primary display; a backend that cannot take
+// one returns false (make run's screenshot uses it).
+bool saveScreenshot(const std::string& path);
+
+// controls.h: the labels, buttons, shapes, images and timers a NativeWindow
+// hands out implement those interfaces.
+
+} // namespace tk

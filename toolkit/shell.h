@@ -6,21 +6,17 @@
 #include <functional>
 #include <string>
 
-// The shell's names for its operations, flags and mouse messages: Windows'
-// own where they exist.
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// after windows.h, which it needs
-#include <shellapi.h>
-#else
+// The shell's names for its operations, flags and mouse messages, with
+// Windows' values, without <windows.h> and its macros. Where a file has
+// included <windows.h> before, its own definitions stand.
+#ifndef NIM_ADD
 inline constexpr std::int32_t NIM_ADD = 0;
 inline constexpr std::int32_t NIM_DELETE = 2;
 inline constexpr std::int32_t NIF_MESSAGE = 1;
 inline constexpr std::int32_t NIF_ICON = 2;
 inline constexpr std::int32_t NIF_TIP = 4;
+#endif
+#ifndef WM_MOUSEMOVE
 inline constexpr int WM_MOUSEMOVE = 512;
 inline constexpr int WM_LBUTTONDOWN = 513;
 inline constexpr int WM_LBUTTONUP = 514;

@@ -58,4 +58,9 @@ backend::ScreenMetrics backend::primaryScreen()
     return {width, height, static_cast<double>(dpi), static_cast<double>(dpi), workBottom};
 }
 
+bool saveScreenshot(const std::string&)
+{
+    return false;
+}
+
 } // namespace tk
