@@ -45,10 +45,13 @@ vd_start_display() {
     return 1
 }
 
-# Starts trayer as the notification area at the bottom-right corner; its
-# process id is left in tray_pid.
+# Starts trayer as the notification area at the bottom-right corner, as wide
+# as its icons ask, or WIDTH pixels wide whatever it holds; its process id is
+# left in tray_pid.
 vd_start_tray() {
-    trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
+    local width=(--widthtype request)
+    [ -n "${1:-}" ] && width=(--widthtype pixel --width "$1")
+    trayer --edge bottom --align right "${width[@]}" --height 24 --SetDockType true \
         >"$work/trayer.log" 2>&1 &
     tray_pid=$!
     pids+=($tray_pid)

@@ -31,7 +31,7 @@ check() {
 }
 
 start_tray() {
-    vd_start_tray
+    vd_start_tray "$@"
     wait_for 10 panel_window >/dev/null
 }
 

@@ -16,7 +16,14 @@ vd_session
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=$prefixes/96
 vd_start_display 960x720
-start_tray
+# A panel that keeps its width when the icon docks. One that grows then can
+# leave Wine with the panel's size from before (Wine learns it when it wraps
+# the panel in a window of its own, and misses the resize when that happens
+# first): the icon then lies outside Wine's idea of the panel, and Wine hands
+# every click on it to the desktop window instead, for the whole session.
+# About one session in five under trayer's "request" width; Kelvane never
+# sees those clicks, and neither would any other Windows program.
+start_tray 48
 
 # A Wine process that starts while the machine is busy may come up empty;
 # the probe is asked again before its answer counts.
@@ -69,11 +76,8 @@ check "Masqué slides the popup down to 722" wait_for 20 at 722
 click_icon 3
 sleep 0.5
 check "a right click on the icon does nothing" at 722
-# Kelvane's icon sometimes ignores a left click under Wine that a minimal
-# program receives (an open fault, not yet understood): clicking again while
-# the popup slides up changes nothing.
-clicked_back() { click_icon 1 && wait_for 3 at 608; }
-check "a left click on the icon brings it back to 608" wait_for 30 clicked_back
+click_icon 1
+check "a left click on the icon brings it back to 608" wait_for 20 at 608
 
 wait_for 20 at 608
 probe close
