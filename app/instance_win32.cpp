@@ -4,7 +4,7 @@
 #include "instance.h"
 
 #include "toolkit/events.h"
-#include "toolkit/wide.h"
+#include "toolkit/base/wide.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX

@@ -7,7 +7,7 @@
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
 #include "toolkit/dispatch.h"
-#include "toolkit/library.h"
+#include "toolkit/base/library.h"
 #include "tray/form2.h"
 
 #include <cstdio>

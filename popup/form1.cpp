@@ -4,7 +4,7 @@
 #include "module1.h"
 #include "sampler/thermal.h"
 #include "toolkit/dispatch.h"
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 #include "toolkit/screen.h"
 #include "tray/form2.h"
 

@@ -4,7 +4,7 @@
 #include <limits>
 
 #ifdef _WIN32
-#include "toolkit/wide.h"
+#include "toolkit/base/wide.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX

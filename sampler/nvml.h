@@ -2,7 +2,7 @@
 
 #include "source.h"
 
-#include "toolkit/library.h"
+#include "toolkit/base/library.h"
 
 #include <memory>
 

@@ -2,7 +2,7 @@
 
 #include "attribute.h"
 
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 
 #include <algorithm>
 #include <charconv>

@@ -2,8 +2,8 @@
 #include "nvml.h"
 #include "select.h"
 
-#include "toolkit/dispatch.h"
-#include "toolkit/error.h"
+#include "toolkit/base/post.h"
+#include "toolkit/base/error.h"
 
 #include <atomic>
 #include <bitset>

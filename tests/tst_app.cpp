@@ -5,7 +5,7 @@
 #include "popup/form1.h"
 #include "toolkit/backend.h"
 #include "toolkit/dispatch.h"
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 #include "toolkit/screen.h"
 #include "tray/form2.h"
 

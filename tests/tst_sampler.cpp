@@ -4,7 +4,7 @@
 #include "popup/module1.h"
 #include "sampler/nvml.h"
 #include "toolkit/dispatch.h"
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -120,10 +120,18 @@ unsigned long long detail::currentEvent() noexcept
     return g_event;
 }
 
-void post(std::function<void()> handler)
+namespace {
+
+// How tk::post reaches the event loop, for everything that posts without
+// knowing about windows (the sampler's reading thread).
+void postToDispatch(std::function<void()> handler)
 {
     backend::postToLoop([handler = std::move(handler)] { dispatch(handler); });
 }
+
+const bool g_posterSet = (setPoster(postToDispatch), true);
+
+} // namespace
 
 bool failed() noexcept
 {

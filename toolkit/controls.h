@@ -1,6 +1,6 @@
 #pragma once
 
-#include "error.h"
+#include "base/error.h"
 #include "types.h"
 
 #include <memory>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/post.h"
+
 #include <exception>
 #include <functional>
 #include <string>
@@ -11,10 +13,9 @@ namespace tk {
 // did not catch is reported to the user and ends the program with status 1.
 void dispatch(const std::function<void()>& handler) noexcept;
 
-// Runs a handler on the user-interface thread, through the dispatch point,
-// once the current event is done. Safe to call from any thread while the
+// tk::post (base/post.h) runs its handler on the user-interface thread
+// through the dispatch point, once the current event is done, while the
 // application exists.
-void post(std::function<void()> handler);
 
 // True once an uncaught error has been reported; no handler runs after that.
 bool failed() noexcept;

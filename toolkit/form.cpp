@@ -1,7 +1,7 @@
 #include "form.h"
 #include "backend.h"
 #include "dispatch.h"
-#include "error.h"
+#include "base/error.h"
 #include "screen.h"
 
 #include <algorithm>

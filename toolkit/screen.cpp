@@ -1,7 +1,7 @@
 #include "screen.h"
 #include "backend.h"
 #include "dispatch.h"
-#include "error.h"
+#include "base/error.h"
 
 #include <cmath>
 #include <optional>

@@ -2,7 +2,7 @@
 
 #include "popup/form1.h"
 #include "resources/icons.h"
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 #include "toolkit/screen.h"
 
 #include <cmath>

@@ -5,7 +5,7 @@
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
 #include "toolkit/controls.h"
-#include "toolkit/library.h"
+#include "toolkit/base/library.h"
 
 #include <gtest/gtest.h>
 

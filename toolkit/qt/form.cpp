@@ -3,7 +3,7 @@
 
 #include "toolkit/backend.h"
 #include "toolkit/dispatch.h"
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 #include "toolkit/screen.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "qt.h"
 
 #include "toolkit/backend.h"
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 #include "toolkit/screen.h"
 
 #include <QGuiApplication>

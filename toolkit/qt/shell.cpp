@@ -2,7 +2,7 @@
 #include "sni.h"
 
 #include "toolkit/backend.h"
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 #include "toolkit/form.h"
 #include "toolkit/picture.h"
 #include "toolkit/screen.h"

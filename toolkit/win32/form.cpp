@@ -2,8 +2,8 @@
 
 #include "toolkit/backend.h"
 #include "toolkit/dispatch.h"
-#include "toolkit/error.h"
-#include "toolkit/library.h"
+#include "toolkit/base/error.h"
+#include "toolkit/base/library.h"
 #include "toolkit/screen.h"
 
 #include <commctrl.h>

@@ -1,7 +1,7 @@
 #include "win32.h"
 
 #include "toolkit/backend.h"
-#include "toolkit/error.h"
+#include "toolkit/base/error.h"
 
 namespace tk {
 namespace {

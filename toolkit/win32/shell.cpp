@@ -1,7 +1,7 @@
 #include "win32.h"
 
 #include "toolkit/backend.h"
-#include "toolkit/library.h"
+#include "toolkit/base/library.h"
 #include "toolkit/shell.h"
 
 #include <shellapi.h>

@@ -5,7 +5,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/form.h"
 #include "toolkit/picture.h"
-#include "toolkit/wide.h"
+#include "toolkit/base/wide.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX

@@ -1,18 +1,18 @@
 #pragma once
 
-#include "types.h"
-
 #include <string>
 
 namespace tk {
 
 // A shared library loaded while the program runs, so that the program starts
 // and runs on machines without it.
-class Library final : Fixed {
+class Library final {
 public:
     // A bare name is looked up the system's way; a path is taken as it is.
     explicit Library(std::string name);
     ~Library();
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
 
     bool load();
     bool isLoaded() const noexcept { return m_handle != nullptr; }

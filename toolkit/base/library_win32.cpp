@@ -1,5 +1,5 @@
-#include "library.h"
 #include "error.h"
+#include "library.h"
 #include "wide.h"
 
 #ifndef NOMINMAX
