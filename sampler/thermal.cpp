@@ -2,8 +2,8 @@
 #include "nvml.h"
 #include "select.h"
 
-#include "toolkit/base/post.h"
 #include "toolkit/base/error.h"
+#include "toolkit/base/post.h"
 
 #include <atomic>
 #include <bitset>
@@ -47,6 +47,8 @@ struct Engine {
     bool haveResult = false;
     Outcome result;
     Reading reading;
+    std::uint64_t resultNumber = 0;   // counts the results
+    std::uint64_t answeredNumber = 0; // the result the last answer gave, 0 for none
 };
 
 Outcome pending()
@@ -177,11 +179,20 @@ void readingThread(Engine& e)
             if (generation == e.generation) {
                 if (!e.source)
                     e.source = source;
+                // At rest most readings repeat the one on show: the user
+                // interface is woken only for news.
+                const bool shownAlready = e.haveResult && e.answeredNumber == e.resultNumber &&
+                                          outcome.cause == e.result.cause &&
+                                          outcome.detail == e.result.detail &&
+                                          reading.core == e.reading.core;
                 e.result = outcome;
                 e.reading = reading;
                 e.haveResult = true;
+                ++e.resultNumber;
+                if (shownAlready)
+                    e.answeredNumber = e.resultNumber;
                 e.nextStart = end + kPauseFactor * (end - begin);
-                if (!e.quitting && !g_exiting)
+                if (!shownAlready && !e.quitting && !g_exiting)
                     notifyListener();
             } else if (chosenHere) {
                 // Replaced while it was being chosen; nobody else holds it.
@@ -228,6 +239,7 @@ std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::
     Engine& e = engine();
     Outcome outcome;
     Reading reading;
+    bool wake = false;
     {
         std::lock_guard lock(e.mutex);
         const TimePoint now = e.clock();
@@ -239,22 +251,27 @@ std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::
                 e.inFlight = true;
                 e.startedAt = now;
                 e.monitor = monitor;
-                e.work.notify_one();
+                wake = true;
             } catch (const std::exception& error) {
                 // Tried again on the next tick.
                 noThread = Outcome{Cause::NoThread,
                                    std::string("the reading could not start: ") + error.what()};
             }
         }
+        e.answeredNumber = 0;
         if (noThread)
             outcome = *noThread;
         else if (e.inFlight && now - e.startedAt >= kAnswerDeadline)
             outcome = {Cause::NotAnswering, "the GPU is not answering"};
         else if (e.haveResult)
-            outcome = e.result, reading = e.reading;
+            outcome = e.result, reading = e.reading, e.answeredNumber = e.resultNumber;
         else
             outcome = pending();
     }
+    // Outside the lock: a thread woken while it is held would at once sleep
+    // again on the mutex, two wake-ups per reading instead of one.
+    if (wake)
+        e.work.notify_one();
 
     shown().last = outcome;
     switch (outcome.cause) {
