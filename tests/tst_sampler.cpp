@@ -3,8 +3,8 @@
 #include "popup/form1.h"
 #include "popup/module1.h"
 #include "sampler/nvml.h"
-#include "toolkit/dispatch.h"
 #include "toolkit/base/error.h"
+#include "toolkit/dispatch.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -452,6 +452,21 @@ TEST_F(Sampler, theTerminalHearsEachCauseOnceInPlainText)
     EXPECT_EQ(said, "kelvane: no GPU temperature: implausible value 300 from GPU\n"
                     "kelvane: no GPU temperature: [2J]0;xEvil GPU\n");
     EXPECT_EQ(Form1->gputemp->tip(), "[2J]0;xEvil GPU");
+}
+
+TEST_F(Sampler, onlyNewsWakesTheUserInterface)
+{
+    m_fake.script({50, 50, 50, 51, 0, 0, 51}, {0, 0, 0, 0, 15, 15, 0});
+    Form1->load();
+    int woken = 0;
+    sampler::setReadingListener([&woken] { ++woken; });
+    std::vector<int> wokenAfter;
+    for (int i = 0; i < 7; ++i) {
+        sample();
+        wokenAfter.push_back(woken);
+    }
+    // The first reading, a new value, a failure, and the value again after it.
+    EXPECT_EQ(wokenAfter, (std::vector<int>{1, 1, 1, 2, 3, 3, 4}));
 }
 
 TEST_F(Sampler, theSamplingTimerTicksEveryHalfSecond)
