@@ -95,6 +95,9 @@ protected:
     static void SetUpTestSuite() { ManualClock::install(); }
     void SetUp() override
     {
+        // The last test's source is let go here, not on the reading thread
+        // while this test scripts the same stand-in library.
+        sampler::shutdown();
         m_fake.reset();
         sampler::useSource(std::make_unique<sampler::NvmlSource>());
     }
