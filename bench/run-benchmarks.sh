@@ -18,6 +18,9 @@ now_ns() { date +%s%N; }
 # 10 ms clock ticks of /proc/PID/stat.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { printf "%.0f", s }'; }
 hwm_kb() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
+# Context switches of all the process's threads, voluntary (a wake-up from
+# sleep) and not: every one is a wake-up the machine pays for.
+switches() { cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ { s += $2 } END { print s }'; }
 mapped() { xwininfo -root -children | grep -q "\"$1\": (.*) *185x81+"; }
 
 # Milliseconds from launch to the window being mapped, median of five.
@@ -54,13 +57,15 @@ pids+=($bpid)
 fpid=$!
 pids+=($fpid)
 sleep 5
-k0=$(cpu_ns $kpid)
-b0=$(cpu_ns $bpid)
+k0=$(cpu_ns $kpid) kw0=$(switches $kpid)
+b0=$(cpu_ns $bpid) bw0=$(switches $bpid)
 f0=$(cpu_ns $fpid)
 sleep "$idle"
-k1=$(cpu_ns $kpid)
-b1=$(cpu_ns $bpid)
+k1=$(cpu_ns $kpid) kw1=$(switches $kpid)
+b1=$(cpu_ns $bpid) bw1=$(switches $bpid)
 f1=$(cpu_ns $fpid)
+kelvane_wakes=$(awk -v n=$((kw1 - kw0)) -v s="$idle" 'BEGIN { printf "%.1f", n / s }')
+baseline_wakes=$(awk -v n=$((bw1 - bw0)) -v s="$idle" 'BEGIN { printf "%.1f", n / s }')
 floor_cpu=$(awk -v t=$((f1 - f0)) -v s="$idle" 'BEGIN { printf "%.4f", 100 * t / 1e9 / s }')
 kelvane_cpu=$(awk -v t=$((k1 - k0)) -v s="$idle" 'BEGIN { printf "%.4f", 100 * t / 1e9 / s }')
 baseline_cpu=$(awk -v t=$((b1 - b0)) -v s="$idle" 'BEGIN { printf "%.4f", 100 * t / 1e9 / s }')
@@ -83,6 +88,7 @@ Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(
 |---|---|---|---|---|
 | idle CPU over ${idle} s, popup at rest | ${kelvane_cpu} % | ${baseline_cpu} % | $(ratio "$kelvane_cpu" "$baseline_cpu") | ≤ 1.2 × and ≤ 0.05 % |
 | idle CPU of an empty Qt program waking at 2 Hz | ${floor_cpu} % | | | for reference |
+| idle wake-ups per second, all threads (context switches) | ${kelvane_wakes} | ${baseline_wakes} | $(ratio "$kelvane_wakes" "$baseline_wakes") | ≤ 1 × |
 | peak resident memory after ${idle} s | ${kelvane_hwm} KiB | ${baseline_hwm} KiB | $(ratio "$kelvane_hwm" "$baseline_hwm") | ≤ 1.1 × |
 | start to window mapped (median of 5) | ${kelvane_start} ms | ${baseline_start} ms | $(ratio "$kelvane_start" "$baseline_start") | ≤ 1.2 × |
 | one sampler tick through NVML | $(printf '%.0f' "$tick_ns") ns | | | ≤ 20 µs |
