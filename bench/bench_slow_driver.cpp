@@ -5,6 +5,7 @@
 // it read, and the process's CPU share.
 #include "popup/form1.h"
 #include "sampler/select.h"
+#include "sampler/sysfs.h"
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
 
