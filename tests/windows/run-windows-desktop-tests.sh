@@ -59,8 +59,9 @@ run_kelvane() {
 quit() {
     local x y w h v
     read -r x y w h v < <(probe popup)
-    # "Quitter", the right-hand grey block (1920 + 735 / 2, 840 + 255 / 2 twips).
-    xdotool mousemove $((x + 2287 / 15)) $((y + 967 / 15)) click 1
+    # "Quitter", the right-hand grey block (1920 + 735 / 2, 840 + 255 / 2
+    # twips), at any resolution: the popup is 2775 x 1215 twips.
+    xdotool mousemove $((x + 2287 * w / 2775)) $((y + 967 * h / 1215)) click 1
 }
 
 run_kelvane first.log FAKENVML_SCRIPT=40,45,43
@@ -166,11 +167,14 @@ for dpi in 96 144; do
     wineserver -w 2>/dev/null
     wait_for 30 workarea_is 672
     run_kelvane "panel-$dpi.log"
+    before=$failed
     if [ "$dpi" = 96 ]; then
         check "a 48 px panel: the popup rests on its top edge at 96 dpi" wait_for 30 popup_is '775 591 185 81 1'
     else
         check "... and at 144 dpi" wait_for 30 popup_is '682 550 278 122 1'
     fi
+    [ "$failed" -gt "$before" ] &&
+        echo "  saw: work area $(probe workarea), popup $(probe popup), X $(xprop -root _NET_WORKAREA)"
     probe popup >"$work/panel-$dpi-popup.log"
     xprop -root _NET_WORKAREA >>"$work/panel-$dpi-popup.log"
     quit
