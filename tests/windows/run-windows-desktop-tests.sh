@@ -157,7 +157,8 @@ trayer --edge bottom --align right --widthtype request --height 48 --SetDockType
     --SetPartialStrut true >"$work/trayer-48.log" 2>&1 &
 panel_pid=$!
 pids+=($panel_pid)
-wait_for 20 bash -c "xprop -root _NET_WORKAREA 2>/dev/null | grep -q ' 672'"
+check "openbox reserves the 48 px panel (work area 672)" \
+    wait_for 30 bash -c "xprop -root _NET_WORKAREA 2>/dev/null | grep -q ' 672'"
 # Wine's desktop process takes the monitors' work area from the window
 # manager as it starts, a moment after the first program of the prefix.
 workarea_is() { [ "$(probe workarea)" = "$1" ]; }
@@ -165,7 +166,7 @@ for dpi in 96 144; do
     export WINEPREFIX=$prefixes/$dpi
     wineserver -k 2>/dev/null
     wineserver -w 2>/dev/null
-    wait_for 30 workarea_is 672
+    check "Wine takes the work area from openbox at $dpi dpi" wait_for 30 workarea_is 672
     run_kelvane "panel-$dpi.log"
     before=$failed
     if [ "$dpi" = 96 ]; then
