@@ -4,8 +4,8 @@
 #include "app/signals.h"
 #include "popup/form1.h"
 #include "toolkit/backend.h"
-#include "toolkit/dispatch.h"
 #include "toolkit/base/error.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/screen.h"
 #include "tray/form2.h"
 
@@ -31,17 +31,6 @@ TEST_F(App, onlyThePopupShowsAfterStart)
     EXPECT_TRUE(Form1->isVisible());
     EXPECT_FALSE(frmabout.exists());
     EXPECT_TRUE(tk::iconRegistered(Form2->trayRecord.hWnd, 1));
-}
-
-TEST_F(App, quitterEndsTheProgramAndRemovesTheIcon)
-{
-    Form2->load();
-    const tk::WindowHandle hWnd = Form2->trayRecord.hWnd;
-    tk::post([] { Form1->Label5->click(); });
-    EXPECT_EQ(tk::exec(), 0);
-    EXPECT_FALSE(Form1->isLoaded());
-    EXPECT_FALSE(Form2->isLoaded());
-    EXPECT_FALSE(tk::iconRegistered(hWnd, 1));
 }
 
 TEST_F(App, unloadingAFormThatIsNotLoadedDoesNothing)

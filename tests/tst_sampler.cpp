@@ -108,25 +108,6 @@ protected:
     FakeNvml m_fake;
 };
 
-TEST_F(Sampler, bothLibraryVersionsReadTheScriptedTemperatures)
-{
-    for (const std::string& library : {kNvml, kOldOnly}) {
-        SCOPED_TRACE(library);
-        FakeNvml fake(library);
-        fake.script({40, 45, 43});
-        sampler::NvmlSource source(library);
-        std::vector<std::int64_t> seen;
-        for (int i = 0; i < 3; ++i) {
-            sampler::Reading r;
-            ASSERT_TRUE(source.read(0, r).ok());
-            seen.push_back(r.core);
-        }
-        EXPECT_EQ(seen, (std::vector<std::int64_t>{40, 45, 43}));
-        const fakenvml_counts c = fake.counts();
-        EXPECT_EQ(c.init, 1);
-    }
-}
-
 TEST_F(Sampler, ticksShowCurrentAndPeak)
 {
     const struct {
@@ -223,26 +204,6 @@ TEST_F(Sampler, onlyWhatTheDriverWroteIsShownOnBothCallGenerations)
             tk::releaseInstances();
         }
     }
-}
-
-TEST_F(Sampler, minusFiftyIsTheLowestPlausibleValue)
-{
-    class Cold final : public sampler::Source {
-        sampler::Outcome read(unsigned, sampler::Reading& r) override
-        {
-            r.core = m_next--;
-            return {Cause::None, "NVML"};
-        }
-        std::int64_t m_next = -50;
-    };
-    sampler::useSource(std::make_unique<Cold>());
-    Form1->load();
-    sample();
-    EXPECT_EQ(Form1->gputemp->caption(), "-50°c");
-    EXPECT_EQ(Form1->piquegputemp->caption(), "0°c");
-    sample();
-    EXPECT_EQ(Form1->gputemp->caption(), "--°c");
-    EXPECT_EQ(Form1->gputemp->tip(), "implausible value -51 from NVML");
 }
 
 TEST_F(Sampler, anEqualReadingLeavesThePeakTextAlone)

@@ -176,25 +176,20 @@ TEST_F(Sources, cardsThatCannotBeReadSayWhy)
     }
 }
 
-TEST_F(Sources, aSuspendedGpuIsNeverWokenAndItsLibraryIsLetGo)
+TEST_F(Sources, nvmlIsLetGoWhereTheKernelManagesPowerAndWhenTheCardSleeps)
 {
     FakeSysfs tree;
     const std::string pci = "0000:01:00.0";
-    tree.addCard("card0", pci, "0x10de", "nvidia", "suspended");
+    tree.addCard("card0", pci, "0x10de", "nvidia", "active");
     m_fake.script({60, 61});
     auto source = sampler::chooseSource(tree.sysfs(), kNvml);
     sampler::Reading r;
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(source->read(0, r).cause, Cause::Asleep);
-    fakenvml_counts c = m_fake.counts();
-    EXPECT_EQ(c.init + c.handle + c.temperature + c.temperatureV, 0);
 
     // Awake and managed by the kernel: NVML is let go after every read.
-    tree.setPower(pci, "active", "auto");
     ASSERT_TRUE(source->read(0, r).ok());
     ASSERT_TRUE(source->read(0, r).ok());
     EXPECT_EQ(r.core, 61);
-    c = m_fake.counts();
+    const fakenvml_counts c = m_fake.counts();
     EXPECT_EQ(c.init, 2);
     EXPECT_EQ(c.shutdown, 2);
 
@@ -228,53 +223,31 @@ TEST_F(Sources, onlyAnAwakeCardIsRead)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.row);
+        // An NVIDIA card read through NVML, and an AMD one whose sensor file
+        // is watched.
         m_fake.reset();
         m_fake.script({60});
-        FakeSysfs tree;
-        const std::string pci = "0000:01:00.0";
-        tree.addCard("card0", pci, "0x10de", "nvidia", row.status);
-        auto source = sampler::chooseSource(tree.sysfs(), kNvml);
+        FakeSysfs nvidiaTree, amdTree;
+        nvidiaTree.addCard("card0", "0000:01:00.0", "0x10de", "nvidia", row.status);
+        amdTree.addCard("card0", kAmd, "0x1002", "amdgpu", row.status);
+        const std::string input = amdTree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+        sampler::Sysfs amdSysfs = amdTree.sysfs();
+        int sensorReads = 0;
+        amdSysfs.setReadObserver([&](const std::string& path) { sensorReads += path == input; });
+        auto nvidia = sampler::chooseSource(nvidiaTree.sysfs(), kNvml);
+        auto amd = sampler::chooseSource(amdSysfs, kNvml);
         sampler::Reading r;
-        for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(source->read(0, r).cause, row.read ? Cause::None : Cause::Asleep);
+        for (sampler::Source* source : {nvidia.get(), amd.get()}) {
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(source->read(0, r).cause, row.read ? Cause::None : Cause::Asleep);
+        }
         const fakenvml_counts c = m_fake.counts();
         EXPECT_EQ(c.temperature + c.temperatureV, row.read ? 4 : 0);
+        EXPECT_EQ(sensorReads, row.read ? 4 : 0);
         if (!row.read) {
             EXPECT_EQ(c.init + c.handle, 0);
         }
     }
-}
-
-TEST_F(Sources, aPciAddressTooLongForANumberIsNotACard)
-{
-    FakeSysfs tree;
-    tree.addCard("card0", "10000000000000000000:03:00.0", "0x1002", "amdgpu");
-    tree.addSensor("10000000000000000000:03:00.0", "hwmon4", 1, "45000\n", "edge");
-    tree.addCard("card1", kAmd, "0x1002", "amdgpu");
-    tree.addSensor(kAmd, "hwmon5", 1, "47000\n", "edge");
-    const std::vector<sampler::DrmCard> cards = sampler::drmCards(tree.sysfs());
-    ASSERT_EQ(cards.size(), 1u);
-    EXPECT_EQ(cards[0].pciAddress, kAmd);
-}
-
-TEST_F(Sources, aSuspendedCardsTemperatureFileIsNeverRead)
-{
-    FakeSysfs tree;
-    tree.addCard("card0", kAmd, "0x1002", "amdgpu", "suspended");
-    tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
-    sampler::Sysfs sysfs = tree.sysfs();
-    std::vector<std::string> reads;
-    sysfs.setReadObserver([&reads](const std::string& path) { reads.push_back(path); });
-    auto source = sampler::chooseSource(sysfs, kNvml);
-    sampler::Reading r;
-    EXPECT_EQ(source->read(0, r).cause, Cause::Asleep);
-    EXPECT_EQ(source->read(0, r).cause, Cause::Asleep);
-    for (const std::string& path : reads)
-        EXPECT_FALSE(path.ends_with("temp1_input")) << path;
-
-    tree.setPower(kAmd, "active");
-    ASSERT_TRUE(source->read(0, r).ok());
-    EXPECT_EQ(r.core, 45);
 }
 
 TEST_F(Sources, sensorFilesHoldPlainDecimals)

@@ -1,6 +1,7 @@
 #include "support/support.h"
 
 #include "popup/form1.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/picture.h"
 #include "toolkit/screen.h"
 #include "tray/form2.h"
@@ -58,18 +59,6 @@ TEST_F(Tray, loadingTheHostAddsTheIconBeforeThePopupShows)
     EXPECT_TRUE(tk::iconRegistered(r.hWnd, 1));
 }
 
-TEST_F(Tray, onlyALeftPressActsOnAHiddenPopup)
-{
-    for (const auto& [message, slides] :
-         {std::pair{513, true}, {514, false}, {515, false}, {516, false}, {519, false}}) {
-        SCOPED_TRACE("mouse message " + std::to_string(message));
-        hide();
-        clickIcon(message);
-        EXPECT_EQ(Form1->Timer2->enabled(), slides);
-        Form1->Timer2->setEnabled(false);
-    }
-}
-
 TEST_F(Tray, aLeftPressDependsOnWhereThePopupIs)
 {
     const struct {
@@ -77,8 +66,13 @@ TEST_F(Tray, aLeftPressDependsOnWhereThePopupIs)
         std::function<void()> state;
         bool up;
         bool down;
+        int message = 513; // the left press
     } rows[] = {
         {"hidden: it slides up", [] { hide(); }, true, false},
+        {"hidden: a left release does nothing", [] { hide(); }, false, false, 514},
+        {"hidden: a double click does nothing", [] { hide(); }, false, false, 515},
+        {"hidden: a right press does nothing", [] { hide(); }, false, false, 516},
+        {"hidden: a middle press does nothing", [] { hide(); }, false, false, 519},
         {"sliding up: it keeps sliding",
          [] {
              hide();
@@ -100,7 +94,7 @@ TEST_F(Tray, aLeftPressDependsOnWhereThePopupIs)
         Form2->load();
         r.state();
         const float top = Form1->top();
-        clickIcon(513);
+        clickIcon(r.message);
         EXPECT_EQ(Form1->Timer2->enabled(), r.up);
         EXPECT_EQ(Form1->Timer3->enabled(), r.down);
         EXPECT_EQ(Form1->top(), top);
@@ -140,7 +134,7 @@ TEST_F(Tray, closingTheHostUnloadsItAndTheButtonBringsItBack)
     EXPECT_TRUE(tk::iconRegistered(Form2->trayRecord.hWnd, 1));
 }
 
-TEST_F(Tray, quitRemovesTheIconBeforeThePopupCloses)
+TEST_F(Tray, quitterRemovesTheIconBeforeThePopupClosesAndEndsTheProgram)
 {
     const tk::WindowHandle hWnd = Form2->trayRecord.hWnd;
     std::vector<std::string> calls;
@@ -148,7 +142,8 @@ TEST_F(Tray, quitRemovesTheIconBeforeThePopupCloses)
         calls.push_back(std::to_string(operation) +
                         (Form1->isLoaded() ? " with the popup loaded" : " after the popup"));
     });
-    Form1->Label5->click(); // "Quitter"
+    tk::post([] { Form1->Label5->click(); }); // "Quitter"
+    EXPECT_EQ(tk::exec(), 0);
     EXPECT_EQ(calls, (std::vector<std::string>{"2 with the popup loaded"}));
     EXPECT_FALSE(tk::iconRegistered(hWnd, 1));
     EXPECT_FALSE(Form1->isLoaded());
