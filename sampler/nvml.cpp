@@ -195,21 +195,23 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
             m_deviceName = "NVIDIA GPU " + std::to_string(index);
     }
 
-    // Both calls carry a signed 32-bit temperature (the older one through an
-    // unsigned pointer), so a card below freezing reads as such. The output
-    // starts at a value no driver writes: a call that succeeds without
-    // writing it gave no reading.
+    // The outputs start at a value no driver writes: a call that succeeds
+    // without writing gave no reading. Only the newer call's temperature is
+    // signed; the older one's is unsigned, so its all-ones "not available"
+    // is implausible like any value above 200, never -1.
     constexpr std::int32_t kNotWritten = std::numeric_limits<std::int32_t>::min();
-    std::int32_t value = kNotWritten;
+    constexpr unsigned kRawNotWritten = 0x80000000u;
+    std::int64_t value = kNotWritten;
     nvmlReturn_t rc = NVML_SUCCESS;
     if (m_api->temperatureV) {
         nvmlTemperature_v1_t t{nvmlTemperature_v1, NVML_TEMPERATURE_GPU, kNotWritten};
         rc = m_api->temperatureV(m_device, &t);
         value = t.temperature;
     } else {
-        unsigned raw = static_cast<unsigned>(kNotWritten);
+        unsigned raw = kRawNotWritten;
         rc = m_api->temperature(m_device, NVML_TEMPERATURE_GPU, &raw);
-        value = static_cast<std::int32_t>(raw);
+        if (raw != kRawNotWritten)
+            value = raw;
     }
     if (rc != NVML_SUCCESS) {
         // A lost or reset GPU needs a fresh handle once it comes back.

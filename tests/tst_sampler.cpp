@@ -53,42 +53,35 @@ struct Gate {
     }
 };
 
-class GatedSource final : public sampler::Source {
+// Says what the test tells it to, on each reading.
+class ScriptedSource final : public sampler::Source {
 public:
-    explicit GatedSource(std::shared_ptr<Gate> gate) : m_gate(std::move(gate)) {}
-
+    using Step = std::function<sampler::Outcome(int call, sampler::Reading&)>;
+    explicit ScriptedSource(Step step) : m_step(std::move(step)) {}
     sampler::Outcome read(unsigned, sampler::Reading& reading) override
     {
-        std::unique_lock lock(m_gate->mutex);
-        ++m_gate->calls;
-        m_gate->waiting = true;
-        // Bounded, so that a sampler that waits for its driver fails the test
-        // instead of hanging it.
-        m_gate->changed.wait_for(lock, 5s, [this] { return m_gate->open; });
-        m_gate->waiting = false;
-        reading.core = m_gate->value;
-        return {};
+        return m_step(m_calls++, reading);
     }
 
 private:
-    std::shared_ptr<Gate> m_gate;
+    Step m_step;
+    int m_calls = 0;
 };
 
-// A driver whose every reading takes 300 ms of the sampler's clock.
-class SlowSource final : public sampler::Source {
-public:
-    explicit SlowSource(int* calls) : m_calls(calls) {}
-    sampler::Outcome read(unsigned, sampler::Reading& reading) override
-    {
-        ++*m_calls;
-        ManualClock::advance(300ms);
-        reading.core = 44;
-        return {};
-    }
-
-private:
-    int* m_calls;
-};
+// Reads the gate's value once the gate is open; bounded, so that a sampler
+// that waits for its driver fails the test instead of hanging it.
+std::unique_ptr<sampler::Source> gated(std::shared_ptr<Gate> gate)
+{
+    return std::make_unique<ScriptedSource>([gate](int, sampler::Reading& reading) {
+        std::unique_lock lock(gate->mutex);
+        ++gate->calls;
+        gate->waiting = true;
+        gate->changed.wait_for(lock, 5s, [&] { return gate->open; });
+        gate->waiting = false;
+        reading.core = gate->value;
+        return sampler::Outcome{};
+    });
+}
 
 class Sampler : public testing::Test {
 protected:
@@ -108,13 +101,17 @@ protected:
     FakeNvml m_fake;
 };
 
-TEST_F(Sampler, ticksShowCurrentAndPeak)
+TEST_F(Sampler, ticksShowCurrentAndPeakOrNoNumberAndWhy)
 {
     const struct {
         const char* row;
         std::vector<std::int64_t> script;
         std::vector<std::string> current;
         std::vector<std::string> peak;
+        std::string library = kNvml;
+        int initResult = 0;
+        Cause cause = Cause::None; // of the last reading
+        int raised = 0;            // the error the query raises, 0 for none
     } rows[] = {
         {"the peak only rises", {40, 45, 43}, {"40°c", "45°c", "43°c"}, {"40°c", "45°c", "45°c"}},
         {"a reading of 0 keeps the peak at 0", {0}, {"0°c"}, {"0°c"}},
@@ -126,10 +123,24 @@ TEST_F(Sampler, ticksShowCurrentAndPeak)
          {3000000000, 2147483647, 1000, 52},
          {"--°c", "--°c", "--°c", "52°c"},
          {"--°c", "--°c", "--°c", "52°c"}},
-        {"200 is plausible, 201 is not",
-         {50, 201, 200},
-         {"50°c", "--°c", "200°c"},
-         {"50°c", "50°c", "200°c"}},
+        {"library missing",
+         {60},
+         {"--°c"},
+         {"--°c"},
+         "libnvidia-ml-absent.so.1",
+         0,
+         Cause::LibraryMissing,
+         int(tk::Status::FileNotFound)},
+        {"function missing",
+         {60},
+         {"--°c"},
+         {"--°c"},
+         kNoHandle,
+         0,
+         Cause::FunctionMissing,
+         int(tk::Status::EntryPointNotFound)},
+        {"initialisation fails", {60}, {"--°c"}, {"--°c"}, kNvml, 9, Cause::InitFailed},
+        {"the temperature call fails", {kFail}, {"--°c"}, {"--°c"}, kNvml, 0, Cause::QueryFailed},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.row);
@@ -139,15 +150,26 @@ TEST_F(Sampler, ticksShowCurrentAndPeak)
             results.push_back(v == kFail ? 15 : 0);
         }
         m_fake.reset();
+        m_fake.setInitResult(row.initResult);
         m_fake.script(readings, results);
-        sampler::useSource(std::make_unique<sampler::NvmlSource>());
+        sampler::useSource(std::make_unique<sampler::NvmlSource>(row.library));
         Form1->load();
         for (std::size_t i = 0; i < row.script.size(); ++i) {
             sample();
             EXPECT_EQ(Form1->gputemp->caption(), row.current[i]) << "reading " << i;
             EXPECT_EQ(Form1->piquegputemp->caption(), row.peak[i]) << "reading " << i;
         }
-        EXPECT_NE(Form1->gputemp->tip().find("Stand-in GPU"), std::string::npos);
+        EXPECT_EQ(sampler::lastOutcome().cause, row.cause);
+        EXPECT_FALSE(Form1->gputemp->tip().empty());
+        EXPECT_FALSE(tk::failed());
+        int status = 0;
+        try {
+            std::int32_t core = 0, ambient = 0, upper = 0;
+            sampler::latestThermalSettings(&core, &ambient, &upper);
+        } catch (const tk::Error& e) {
+            status = int(e.status());
+        }
+        EXPECT_EQ(status, row.raised);
         tk::releaseInstances();
     }
 }
@@ -155,8 +177,10 @@ TEST_F(Sampler, ticksShowCurrentAndPeak)
 TEST_F(Sampler, onlyWhatTheDriverWroteIsShownOnBothCallGenerations)
 {
     constexpr int kUnwritten = FAKENVML_UNWRITTEN;
+    const std::vector<std::string> both{kNvml, kOldOnly}, signedOnly{kNvml}, old{kOldOnly};
     const struct {
         const char* row;
+        const std::vector<std::string>& libraries;
         std::vector<int> readings;
         std::vector<int> results;
         std::vector<std::string> current;
@@ -164,32 +188,50 @@ TEST_F(Sampler, onlyWhatTheDriverWroteIsShownOnBothCallGenerations)
         std::string tip;  // after the last reading
     } rows[] = {
         {"a success that writes nothing is no reading",
+         both,
          {0, 0},
          {kUnwritten, kUnwritten},
          {"--°c", "--°c"},
          "--°c",
          "Stand-in GPU: no temperature (the driver gave no value)"},
         {"after a reading, a success that writes nothing is no reading either",
+         both,
          {47, 0},
          {0, kUnwritten},
          {"47°c", "--°c"},
          "47°c",
          "Stand-in GPU: no temperature (the driver gave no value)"},
-        {"below freezing shows as it is, under a peak that starts at 0",
+        {"below freezing shows as it is through the signed call, under a peak that starts at 0",
+         signedOnly,
          {-5, -50, -1},
          {0, 0, 0},
          {"-5°c", "-50°c", "-1°c"},
          "0°c",
          "Stand-in GPU via NVML"},
         {"below -50 is no reading",
+         signedOnly,
          {-51},
          {0},
          {"--°c"},
          "--°c",
          "implausible value -51 from Stand-in GPU via NVML"},
+        {"the unsigned call's all-ones \"not available\" is no reading, never -1",
+         old,
+         {-1},
+         {0},
+         {"--°c"},
+         "--°c",
+         "implausible value 4294967295 from Stand-in GPU via NVML"},
+        {"through the unsigned call 200 is plausible and 201 is not",
+         old,
+         {200, 201},
+         {0, 0},
+         {"200°c", "--°c"},
+         "200°c",
+         "implausible value 201 from Stand-in GPU via NVML"},
     };
-    for (const std::string& library : {kNvml, kOldOnly}) {
-        for (const auto& row : rows) {
+    for (const auto& row : rows) {
+        for (const std::string& library : row.libraries) {
             SCOPED_TRACE(library + ": " + row.row);
             FakeNvml fake(library);
             fake.script(row.readings, row.results);
@@ -206,77 +248,10 @@ TEST_F(Sampler, onlyWhatTheDriverWroteIsShownOnBothCallGenerations)
     }
 }
 
-TEST_F(Sampler, anEqualReadingLeavesThePeakTextAlone)
-{
-    m_fake.script({45, 45});
-    Form1->load();
-    sample();
-    Module1::peakText = "45.0";
-    sample();
-    EXPECT_EQ(Module1::peakText, "45.0");
-    EXPECT_EQ(Form1->piquegputemp->caption(), "45.0°c");
-}
-
-TEST_F(Sampler, aReloadRestartsThePeak)
-{
-    m_fake.script({70, 50});
-    Form1->load();
-    sample();
-    EXPECT_EQ(Form1->piquegputemp->caption(), "70°c");
-    Form1->unload();
-    Form1->load();
-    EXPECT_EQ(Module1::peakText, "0");
-    sample();
-    EXPECT_EQ(Form1->piquegputemp->caption(), "50°c");
-}
-
-TEST_F(Sampler, failedQueriesShowNoNumberAndSayWhy)
-{
-    const struct {
-        const char* row;
-        std::string library;
-        int initResult;
-        int readResult;
-        Cause cause;
-        int raised; // the error the query raises, 0 for none
-    } rows[] = {
-        {"library missing", "libnvidia-ml-absent.so.1", 0, 0, Cause::LibraryMissing,
-         int(tk::Status::FileNotFound)},
-        {"function missing", kNoHandle, 0, 0, Cause::FunctionMissing,
-         int(tk::Status::EntryPointNotFound)},
-        {"initialisation fails", kNvml, 9, 0, Cause::InitFailed, 0},
-        {"the temperature call fails", kNvml, 0, 15, Cause::QueryFailed, 0},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.row);
-        m_fake.reset();
-        m_fake.setInitResult(row.initResult);
-        m_fake.script({60}, {row.readResult});
-        sampler::useSource(std::make_unique<sampler::NvmlSource>(row.library));
-        Form1->load();
-        sample();
-        EXPECT_EQ(Form1->gputemp->caption(), "--°c");
-        EXPECT_EQ(Form1->piquegputemp->caption(), "--°c");
-        EXPECT_EQ(Module1::peakText, "0");
-        EXPECT_EQ(sampler::lastOutcome().cause, row.cause);
-        EXPECT_FALSE(Form1->gputemp->tip().empty());
-        EXPECT_FALSE(tk::failed());
-        int status = 0;
-        try {
-            std::int32_t core = 0, ambient = 0, upper = 0;
-            EXPECT_NE(sampler::latestThermalSettings(&core, &ambient, &upper), 0);
-        } catch (const tk::Error& e) {
-            status = int(e.status());
-        }
-        EXPECT_EQ(status, row.raised);
-        tk::releaseInstances();
-    }
-}
-
 TEST_F(Sampler, aSlowDriverNeverHoldsUpTheTick)
 {
     auto gate = std::make_shared<Gate>();
-    sampler::useSource(std::make_unique<GatedSource>(gate));
+    sampler::useSource(gated(gate));
     Form1->load();
     sample();
     EXPECT_EQ(Form1->gputemp->caption(), "50°c");
@@ -306,7 +281,7 @@ TEST_F(Sampler, quittingDoesNotWaitForAHungDriver)
 {
     auto gate = std::make_shared<Gate>();
     gate->open = false;
-    sampler::useSource(std::make_unique<GatedSource>(gate));
+    sampler::useSource(gated(gate));
     Form1->load();
     Form1->Timer1->tick();
     ASSERT_TRUE(waitUntil([&] { return gate->blocked(); }));
@@ -319,8 +294,13 @@ TEST_F(Sampler, quittingDoesNotWaitForAHungDriver)
 
 TEST_F(Sampler, aSlowReadingIsFollowedByNineTimesItsLengthOfRest)
 {
-    int calls = 0;
-    sampler::useSource(std::make_unique<SlowSource>(&calls));
+    int calls = 0; // each reading takes 300 ms of the sampler's clock
+    sampler::useSource(std::make_unique<ScriptedSource>([&calls](int, sampler::Reading& r) {
+        ++calls;
+        ManualClock::advance(300ms);
+        r.core = 44;
+        return sampler::Outcome{};
+    }));
     Form1->load();
     sample();
     EXPECT_EQ(Form1->gputemp->caption(), "44°c");
@@ -332,23 +312,6 @@ TEST_F(Sampler, aSlowReadingIsFollowedByNineTimesItsLengthOfRest)
     sample();
     EXPECT_EQ(calls, 2);
 }
-
-// Says what the test tells it to, on each reading.
-class ScriptedSource final : public sampler::Source {
-public:
-    explicit ScriptedSource(std::function<sampler::Outcome(int, sampler::Reading&)> step)
-        : m_step(std::move(step))
-    {
-    }
-    sampler::Outcome read(unsigned, sampler::Reading& reading) override
-    {
-        return m_step(m_calls++, reading);
-    }
-
-private:
-    std::function<sampler::Outcome(int, sampler::Reading&)> m_step;
-    int m_calls = 0;
-};
 
 TEST_F(Sampler, nothingThatGoesWrongOnTheReadingThreadStopsTheReadings)
 {

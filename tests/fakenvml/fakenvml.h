@@ -23,7 +23,6 @@ void fakenvml_script(const int* readings, const int* results, int length);
 void fakenvml_set_init_result(int result);
 void fakenvml_set_delays(int initMs, int callMs);
 void fakenvml_get_counts(struct fakenvml_counts* out);
-const char* fakenvml_last_bus_id(void);
 
 #ifdef __cplusplus
 }
