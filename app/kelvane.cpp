@@ -6,8 +6,8 @@
 #include "popup/form1.h"
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
-#include "toolkit/dispatch.h"
 #include "toolkit/base/library.h"
+#include "toolkit/dispatch.h"
 #include "tray/form2.h"
 
 #include <cstdio>
@@ -88,7 +88,9 @@ int run(int argc, char** argv)
 
 int runForms()
 {
-    Form2->load();
+    // Start-up is an event like any other: a window that cannot be made is
+    // reported, and exec() then returns at once with status 1.
+    tk::dispatch([] { Form2->load(); });
     g_formsReady = true;
     if (std::exchange(g_showPending, false))
         tk::dispatch([] { tray::requestPopup(); });

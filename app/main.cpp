@@ -1,6 +1,7 @@
 #include "app/kelvane.h"
+#include "toolkit/dispatch.h"
 
 int main(int argc, char** argv)
 {
-    return app::run(argc, argv);
+    return tk::guardProgram([&] { return app::run(argc, argv); });
 }

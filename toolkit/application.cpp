@@ -115,6 +115,18 @@ void dispatch(const std::function<void()>& handler) noexcept
         g_event = 0;
 }
 
+int guardProgram(const std::function<int()>& program) noexcept
+{
+    try {
+        return program();
+    } catch (const std::exception& e) {
+        detail::reportFatal(e.what());
+    } catch (...) {
+        detail::reportFatal("Unknown error");
+    }
+    return 1;
+}
+
 unsigned long long detail::currentEvent() noexcept
 {
     return g_event;

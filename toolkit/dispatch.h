@@ -17,6 +17,10 @@ void dispatch(const std::function<void()>& handler) noexcept;
 // through the dispatch point, once the current event is done, while the
 // application exists.
 
+// The whole program, from main: an error that escapes it is reported as a
+// handler's is, and the program's status is then 1.
+int guardProgram(const std::function<int()>& program) noexcept;
+
 // True once an uncaught error has been reported; no handler runs after that.
 bool failed() noexcept;
 

@@ -166,6 +166,9 @@ void backend::postToLoop(std::function<void()> function)
 
 void backend::showFatal(const std::string& message)
 {
+    // Before the application or after it, the line on stderr is all there is.
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
     QMessageBox::critical(nullptr, QStringLiteral("Kelvane"), QString::fromStdString(message));
 }
 

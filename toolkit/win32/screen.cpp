@@ -21,6 +21,10 @@ int win32::currentDpi()
 void win32::fail(const char* call)
 {
     const DWORD code = GetLastError();
+    // Some failures set no code; "failed: Success." would mislead.
+    if (code == ERROR_SUCCESS)
+        throw Error(Status::InvalidCall,
+                    std::string(call) + " failed, and the system gave no reason");
     wchar_t* text = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
