@@ -78,30 +78,12 @@ protected:
     FakeNvml m_fake;
 };
 
-TEST_F(Sources, millidegreesRoundHalvesAwayFromZero)
-{
-    const struct {
-        const char* row;
-        std::int64_t milli;
-        std::int32_t degrees;
-    } rows[] = {
-        {"a half rounds up", 45500, 46},
-        {"just under a half rounds down", 45499, 45},
-        {"a negative half rounds down", -500, -1},
-        {"just under a negative half rounds up", -499, 0},
-        {"the largest value stays in range", std::numeric_limits<std::int64_t>::max(),
-         std::numeric_limits<std::int32_t>::max()},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(sampler::roundMillidegrees(r.milli), r.degrees) << r.row;
-}
-
 TEST_F(Sources, theRightSourceWinsAndReads)
 {
     const struct {
         const char* row;
         std::function<void(FakeSysfs&, FakeNvml&)> machine;
-        std::int64_t core;
+        std::int64_t core; // kUnreadable: no reading
         std::string tooltip;
     } rows[] = {
         {"an AMD card reads its edge sensor, not its hotter junction",
@@ -145,34 +127,27 @@ TEST_F(Sources, theRightSourceWinsAndReads)
              nvml.script({57});
          },
          57, "Stand-in GPU via NVML"},
+        {"an Intel card without a sensor alone is no reading",
+         [](FakeSysfs& t, FakeNvml&) { t.addCard("card0", "0000:00:02.0", "0x8086", "i915"); },
+         kUnreadable, "No graphics card with a temperature sensor was found"},
+        {"NVIDIA on the vendor driver without NVML is no reading",
+         [](FakeSysfs& t, FakeNvml&) { t.addCard("card0", "0000:01:00.0", "0x10de", "nvidia"); },
+         kUnreadable,
+         "NVIDIA GPU 0000:01:00.0 can only be read through NVML, and "
+         "libnvidia-ml-absent.so.1 was not found"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         FakeSysfs tree;
         r.machine(tree, m_fake);
-        auto source = sampler::chooseSource(tree.sysfs(), kNvml);
+        const bool none = r.core == kUnreadable;
+        auto source =
+            sampler::chooseSource(tree.sysfs(), none ? "libnvidia-ml-absent.so.1" : kNvml);
         sampler::Reading reading;
         const sampler::Outcome outcome = source->read(0, reading);
-        ASSERT_TRUE(outcome.ok()) << outcome.detail;
-        EXPECT_EQ(reading.core, r.core);
+        EXPECT_EQ(outcome.cause, none ? Cause::NoDevice : Cause::None);
+        EXPECT_EQ(reading.core, none ? sampler::kUnread : r.core);
         EXPECT_EQ(outcome.detail, r.tooltip);
-    }
-}
-
-TEST_F(Sources, cardsThatCannotBeReadSayWhy)
-{
-    for (const auto& [vendor, driver, why] :
-         {std::tuple{"0x8086", "i915", "No graphics card with a temperature sensor was found"},
-          std::tuple{"0x10de", "nvidia",
-                     "NVIDIA GPU 0000:01:00.0 can only be read through NVML, and "
-                     "libnvidia-ml-absent.so.1 was not found"}}) {
-        FakeSysfs tree;
-        tree.addCard("card0", "0000:01:00.0", vendor, driver);
-        auto source = sampler::chooseSource(tree.sysfs(), "libnvidia-ml-absent.so.1");
-        sampler::Reading reading;
-        const sampler::Outcome outcome = source->read(0, reading);
-        EXPECT_EQ(outcome.cause, Cause::NoDevice);
-        EXPECT_EQ(outcome.detail, why);
     }
 }
 
@@ -258,6 +233,10 @@ TEST_F(Sources, sensorFilesHoldPlainDecimals)
         int degrees;
     } rows[] = {
         {"below zero keeps its sign", "-5000\n", -5},
+        {"a half rounds away from zero", "45500\n", 46},
+        {"just under a half rounds down", "45499\n", 45},
+        {"a negative half rounds away from zero", "-500\n", -1},
+        {"just under a negative half rounds up", "-499\n", 0},
         {"an explicit plus", "+41000\n", 41},
         {"no newline", "38000", 38},
         {"an empty file", "", kUnreadable},

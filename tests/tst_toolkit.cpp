@@ -1,8 +1,8 @@
 #include "support/support.h"
 
 #include "toolkit/backend.h"
-#include "toolkit/dispatch.h"
 #include "toolkit/base/error.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/form.h"
 #include "toolkit/screen.h"
 
@@ -57,16 +57,6 @@ class Toolkit : public testing::Test {
 protected:
     void TearDown() override { tk::releaseInstances(); }
 };
-
-TEST_F(Toolkit, theScreenIsMeasuredInTwipsAtItsOwnResolution)
-{
-    const double dpi = support::expectedDpi();
-    EXPECT_FLOAT_EQ(tk::screen().twipsPerPixelX(), static_cast<float>(1440 / dpi));
-    EXPECT_FLOAT_EQ(tk::screen().twipsPerPixelY(), static_cast<float>(1440 / dpi));
-    // The whole 960 x 720 display, whatever its resolution.
-    EXPECT_FLOAT_EQ(tk::screen().width() / tk::screen().twipsPerPixelX(), 960);
-    EXPECT_FLOAT_EQ(tk::screen().height() / tk::screen().twipsPerPixelY(), 720);
-}
 
 TEST_F(Toolkit, positionsReadBackExactlyAndSitAtTheNearestPixel)
 {
@@ -182,28 +172,6 @@ TEST_F(Toolkit, aNewClickHandlerReplacesTheOldOne)
     probe->label->click();
     tk::processEvents();
     EXPECT_EQ(ran, (std::vector<std::string>{"button 2", "label 2"}));
-}
-
-TEST_F(Toolkit, resumeNextRunsEveryStatement)
-{
-    tk::ResumeNext next;
-    std::vector<std::string> ran;
-    next([&] {
-        ran.push_back("a");
-        throw tk::Error(tk::Status::Overflow, "x");
-    });
-    next([&] { ran.push_back("b"); });
-    next([&] { tk::toDouble("not a number"); });
-    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(next.errors(), 2);
-}
-
-TEST_F(Toolkit, theLastUnloadEndsTheEventLoop)
-{
-    probe->show();
-    tk::post([] { probe->closeRequested(); });
-    EXPECT_EQ(tk::exec(), 0);
-    EXPECT_FALSE(probe->isLoaded());
 }
 
 } // namespace

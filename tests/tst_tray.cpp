@@ -1,5 +1,6 @@
 #include "support/support.h"
 
+#include "about/frmabout.h"
 #include "popup/form1.h"
 #include "toolkit/dispatch.h"
 #include "toolkit/picture.h"
@@ -44,18 +45,17 @@ TEST_F(Tray, loadingTheHostAddsTheIconBeforeThePopupShows)
     });
     Form2->load();
     EXPECT_EQ(calls, (std::vector<std::string>{"0 before the popup"}));
-    EXPECT_TRUE(Form1->isVisible());
+    EXPECT_TRUE(Form1->isVisible()); // and only the popup
+    EXPECT_FALSE(Form2->isVisible());
+    EXPECT_FALSE(frmabout.exists());
 
     const tk::TrayIconRecord& r = Form2->trayRecord;
-    EXPECT_EQ(r.cbSize, tk::trayRecordSize());
     EXPECT_EQ(r.hWnd, Form2->hWnd());
-    EXPECT_NE(r.hWnd, 0u);
     EXPECT_EQ(r.uID, 1);
     EXPECT_EQ(r.uFlags, 7);
     EXPECT_EQ(r.uCallbackMessage, 512);
     EXPECT_EQ(r.hIcon, Form2->icon().handle());
     EXPECT_FALSE(tk::Picture::fromHandle(r.hIcon).isNull());
-    EXPECT_TRUE(r.szTip.empty());
     EXPECT_TRUE(tk::iconRegistered(r.hWnd, 1));
 }
 
@@ -132,6 +132,9 @@ TEST_F(Tray, closingTheHostUnloadsItAndTheButtonBringsItBack)
     Form1->Command1->click();
     EXPECT_TRUE(Form2->isVisible());
     EXPECT_TRUE(tk::iconRegistered(Form2->trayRecord.hWnd, 1));
+    // Only the windows a user switches to are listed as running.
+    EXPECT_TRUE(Form2->hasTaskbarEntry());
+    EXPECT_FALSE(Form1->hasTaskbarEntry());
 }
 
 TEST_F(Tray, quitterRemovesTheIconBeforeThePopupClosesAndEndsTheProgram)
