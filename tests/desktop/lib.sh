@@ -84,12 +84,21 @@ viewable_kelvane_windows() {
     done | wc -l
 }
 
-# Clicks at a point of the popup given in twips from its corner.
+# The popup's parts, each a point in twips from its corner (the middle of a
+# grey block); the popup is 2775 x 1215 twips at any scale.
+declare -A popup_part=([masque]="1447 967" [quitter]="2287 967" [credit]="547 967"
+    [band]="60 60")
+# Clicks a part of a popup whose geometry is "x y width height" ($2 to $5).
+click_part() {
+    local tx ty
+    read -r tx ty <<<"${popup_part[$1]}"
+    xdotool mousemove $(($2 + tx * $4 / 2775)) $(($3 + ty * $5 / 1215)) click 1
+}
+# Clicks a part of the popup where the X server has it.
 click_popup() {
-    local x y
-    x=$(( $(popup_x) + $1 / 15 ))
-    y=$(( $(popup_y) + $2 / 15 ))
-    xdotool mousemove "$x" "$y" click 1
+    local g
+    g=$(geometry_of "$(popup_id)") || return 1
+    click_part "$1" $g
 }
 
 icon_gone() { ! xwininfo -root -tree | grep -q '"Kelvane"'; }

@@ -28,7 +28,7 @@ check "the popup's left edge touches the screen's right edge" test "$(popup_x)" 
 check "the icon is docked in the notification area" wait_for 10 icon_docked
 check "only the popup is mapped; the tray host stays hidden" test "$(viewable_kelvane_windows)" = 1
 
-click_popup 1447 967 # Masqué
+click_popup masque
 check "Masqué slides the popup off the screen" wait_for 5 popup_hidden
 
 click_icon 3
@@ -44,7 +44,7 @@ wait "$tray_pid" 2>/dev/null
 start_tray
 check "the icon docks again when the notification area restarts" wait_for 10 icon_docked
 
-click_popup 2287 967 # Quitter
+click_popup quitter
 check "Quitter ends the program" ended_within 5
 check "... with status 0" test "$status" = 0
 check "Quitter undocks the icon" wait_for 5 icon_gone
@@ -53,14 +53,14 @@ check "Quitter leaves no lock or socket behind" no_leftovers
 # A driver that hangs for 8 s on every reading: everything still answers.
 start_kelvane "$work/slow.log" FAKENVML_CALL_DELAY_MS=8000
 check "a hung driver is reported as not answering" wait_for 5 grep -q "the GPU is not answering" "$work/slow.log"
-click_popup 1447 967 # Masqué
+click_popup masque
 check "Masqué hides the popup within a second" wait_for 1 popup_hidden
 DISPLAY="$DISPLAY.0" timeout 5 "$KELVANE" >"$work/second.log" 2>&1
 second=$?
 check "a second start, its display written :N.0, exits 0" test "$second" = 0
 check "... and brings the running popup back" wait_for 2 popup_at 608
 check "... and leaves one Kelvane running" test "$(pgrep -c -f "^$KELVANE\$")" = 1
-click_popup 2287 967 # Quitter
+click_popup quitter
 check "Quitter ends the program at once" ended_within 2
 check "... with status 0" test "$status" = 0
 check "... and removes the icon" wait_for 5 icon_gone
@@ -68,7 +68,7 @@ check "... and removes the icon" wait_for 5 icon_gone
 # What a logout or Ctrl+C sends ends Kelvane like Quitter, About dialog and all.
 for sig in TERM INT HUP; do
     start_kelvane "$work/$sig.log"
-    [ "$sig" = HUP ] && click_popup 547 967 # the credit label opens About
+    [ "$sig" = HUP ] && click_popup credit # the credit label opens About
     kill -s "$sig" "$kelvane_pid"
     ended_within 5
     check "SIG$sig ends Kelvane with status 0" test "$status" = 0
@@ -80,9 +80,9 @@ done
 # no popup to bring back, and must not break the first.
 about_shown() { xdotool search --onlyvisible --name '^Kelvane$' | grep -qv "^$(($(popup_id)))\$"; }
 start_kelvane "$work/about.log"
-click_popup 547 967 # the credit label opens About
+click_popup credit # the credit label opens About
 wait_for 5 about_shown
-click_popup 2287 967 # Quitter
+click_popup quitter
 wait_for 5 icon_gone
 timeout 10 "$KELVANE" >"$work/after-quitter.log" 2>&1
 check "a second start after Quitter, About still open, exits 0" test "$?" = 0

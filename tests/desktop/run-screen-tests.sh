@@ -41,8 +41,8 @@ popup_is_at() { [ "$(popup_xy)" = "$1" ]; }
 popup_mapped() { xwininfo -id "$(popup_id)" | grep -q 'Map State: IsViewable'; }
 popup_unmapped() { xwininfo -id "$(popup_id)" | grep -q 'Map State: IsUnMapped'; }
 popup_below() { local x y w h; read -r x y w h < <(popup_geometry) && [ "$y" -ge "$1" ]; }
-masque() { xdotool mousemove "$(($1 + 1447 / 15))" "$(($2 + 967 / 15))" click 1; }
-quitter() { xdotool mousemove "$(($1 + 2287 / 15))" "$(($2 + 967 / 15))" click 1; }
+masque() { click_part masque "$1" "$2" 185 81; }
+quitter() { click_part quitter "$1" "$2" 185 81; }
 run_kelvane() {
     "$KELVANE" >"$work/$1.log" 2>&1 &
     kelvane_pid=$!

@@ -30,7 +30,7 @@ start_watcher() {
     watcher_pid=$!
     pids+=($watcher_pid)
 }
-hide_popup() { click_popup 1447 967 && wait_for 5 popup_at 722; }
+hide_popup() { click_popup masque && wait_for 5 popup_at 722; }
 
 start_tray
 start_kelvane "$work/kelvane.log"
@@ -68,7 +68,7 @@ check "... and the XEmbed tray lets it go" wait_for 2 not icon_docked
 
 # Quitter where the popup is, once the last Activate has brought it back.
 wait_for 5 popup_at 608
-click_popup 2287 967 # Quitter
+click_popup quitter
 check "Quitter ends the program" ended_within 5
 check "... and the watcher forgets the icon" wait_for 5 not item_registered
 

@@ -109,23 +109,23 @@ run_wm() {
     check "$wm: the popup sits at 775,609" test "$(popup_x),$(popup_y)" = 775,609
     check "$wm: starting does not take the keyboard from the window in use" test "$(xdotool getwindowfocus)" = "$focus"
     check "$wm: the popup has no taskbar entry" not_in_client_list "$(popup_id)"
-    click_popup 1447 967 # Masqué
+    click_popup masque
     check "$wm: Masqué takes it entirely below the screen, to 722" wait_for 5 popup_at 722
     check "$wm: the icon is docked" wait_for 10 quietly icon_window
     click_icon
     check "$wm: a left click on the icon brings it back to 608" wait_for 5 popup_at 608
-    click_popup 60 60 # the upper band: nothing there but the frame
+    click_popup band # the upper band: nothing there but the frame
     check "$wm: a click on the popup gives it the keyboard" wait_for 2 popup_focused
     xdotool key space
     check "$wm: the space bar then shows the tray host" wait_for 5 quietly tray_host_id
     check "$wm: the tray host has a taskbar entry" in_client_list "$(tray_host_id)"
-    click_popup 547 967 # the credit label
+    click_popup credit # the credit label
     check "$wm: the About dialog is centred with its frame" wait_for 5 centred
     check "$wm: the About dialog has a taskbar entry" in_client_list "$(about_id)"
     read -r ax ay _ < <(geometry_of "$(about_id)")
     xdotool mousemove $((ax + 68)) $((ay + 68)) click 1 # Ok
     wait_for 5 not about_id
-    click_popup 2287 967 # Quitter
+    click_popup quitter
     check "$wm: Quitter ends the program" ended_within 5
     check "$wm: ... status 0" test "$status" = 0
 

@@ -10,6 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/virtual-desktop.sh"
 KELVANE=unused
 source "$here/../desktop/lib.sh"
+source "$here/lib.sh"
 
 vd_session
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX=$prefix
@@ -27,7 +28,7 @@ machine_wide() {
     [ -e "$WINEPREFIX/drive_c/Program Files/Kelvane" ] ||
         wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvane' >/dev/null 2>&1
 }
-popup_rests() { wine "$probe_exe" popup 2>/dev/null | grep -q '^775 609 '; }
+popup_rests() { popup_is '775 609 '; }
 winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 start_installed() {
     wine "$(folder)/kelvane.exe" >"$work/$1.log" 2>&1 &

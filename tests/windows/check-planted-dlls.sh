@@ -12,6 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/virtual-desktop.sh"
 KELVANE=unused
 source "$here/../desktop/lib.sh"
+source "$here/lib.sh"
 
 vd_session
 names=()
@@ -31,30 +32,16 @@ check "kelvane.exe imports only KERNEL32 and msvcrt (got: $imports)" test "$impo
 
 vd_start_display 960x720
 start_tray
-# The probe itself runs from elsewhere, out of the planted libraries' way.
-probe() { (cd / && wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'); }
-at() { [ "$(probe popup | cut -d' ' -f2)" = "$1" ]; }
-icon_docked_wine() {
-    local panel
-    panel=$(panel_window) || return 1
-    xwininfo -tree -id "$panel" | grep -q '("explorer.exe" "explorer.exe")'
-}
-click_at() {
-    local x y w h v
-    read -r x y w h v < <(probe popup)
-    xdotool mousemove $((x + $1 / 15)) $((y + $2 / 15)) click 1
-}
-
 (cd "$work/cwd" && exec wine "$work/app/kelvane.exe") >"$work/kelvane.log" 2>&1 &
 kelvane_pid=$!
 pids+=($kelvane_pid)
 check "Kelvane starts beside the planted libraries" wait_for 30 at 609
-check "its icon docks (the shell's library is in)" wait_for 30 icon_docked_wine
-click_at 1447 967 # Masqué
+check "its icon docks (the shell's library is in)" wait_for 30 icon_here
+click_popup masque
 check "Masqué slides the popup away" wait_for 20 at 722
 (cd "$work/cwd" && wine "$work/app/kelvane.exe" >/dev/null 2>&1)
 check "a second start from the same folder brings it back" wait_for 20 at 608
-click_at 2287 967 # Quitter
+click_popup quitter
 check "Quitter ends Kelvane" ended_within 20
 check "... with status 0" test "$status" = 0
 check "no planted library ran inside Kelvane" test -z "$(ls "$work/ran")"

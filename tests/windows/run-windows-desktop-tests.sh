@@ -11,6 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/virtual-desktop.sh"
 KELVANE=$exe
 source "$here/../desktop/lib.sh"
+source "$here/lib.sh"
 
 vd_session
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -25,43 +26,15 @@ vd_start_display 960x720
 # sees those clicks, and neither would any other Windows program.
 start_tray 48
 
-# A Wine process that starts while the machine is busy may come up empty;
-# the probe is asked again before its answer counts.
-probe() {
-    local out attempt
-    for attempt in 1 2 3; do
-        out=$(wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r')
-        [ -n "$out" ] && break
-    done
-    printf '%s\n' "$out" | tee -a "$work/probe.log"
-}
-# Wine docks the icon as a window of its explorer.exe in the panel.
-icon_window() {
-    local panel
-    panel=$(panel_window) || return 1
-    xwininfo -tree -id "$panel" | awk '/\("explorer.exe" "explorer.exe"\)/ {print $1; exit}' | grep .
-}
 reads_43_and_45() { reads '43°c' && reads '45°c'; }
 reads_nothing() { reads '--°c'; }
-popup_is() { probe popup | grep -q "^$1"; }
-probe_y() { local x y w h v; read -r x y w h v < <(probe popup) && echo "$y"; }
-at() { [ "$(probe_y)" = "$1" ]; }
-reads() { probe labels | grep -qx -e "$1"; }
 kelvane_running() { kill -0 "$kelvane_pid" 2>/dev/null; }
-icon_here() { icon_window >/dev/null; }
 run_kelvane() {
     local log=$1
     shift
     env "$@" wine "$exe" >"$work/$log" 2>&1 &
     kelvane_pid=$!
     pids+=($kelvane_pid)
-}
-quit() {
-    local x y w h v
-    read -r x y w h v < <(probe popup)
-    # "Quitter", the right-hand grey block (1920 + 735 / 2, 840 + 255 / 2
-    # twips), at any resolution: the popup is 2775 x 1215 twips.
-    xdotool mousemove $((x + 2287 * w / 2775)) $((y + 967 * h / 1215)) click 1
 }
 
 run_kelvane first.log FAKENVML_SCRIPT=40,45,43
@@ -70,9 +43,7 @@ check "it is 185 x 81 pixels at 96 dpi" popup_is '775 609 185 81 1'
 check "the icon docks in the tray" wait_for 30 icon_here
 check "readings 40, 45, 43 show 43 now and a peak of 45" wait_for 10 reads_43_and_45
 
-read -r x y w h v < <(probe popup)
-# "Masqué", the middle grey block (1080 + 735 / 2, 840 + 255 / 2 twips).
-xdotool mousemove $((x + 1447 / 15)) $((y + 967 / 15)) click 1
+click_popup masque
 check "Masqué slides the popup down to 722" wait_for 20 at 722
 click_icon 3
 sleep 0.5
@@ -90,7 +61,7 @@ check "a second start exits 0" test "$second" = 0
 check "and brings the popup back" wait_for 20 at 608
 check "only one Kelvane runs" test "$(probe count)" = 2
 
-quit
+click_popup quitter
 check "Quitter ends the program" ended_within 10
 check "with status 0" test "$status" = 0
 check "and takes its icon away" wait_for 20 not icon_here
@@ -130,7 +101,7 @@ check "... its popup rests at its corner" wait_for 30 popup_is '775 609 185 81 1
 check "... with no error box" test "$(probe boxes)" = 0
 check "... and only one Kelvane's forms" test "$(probe count)" = 2
 kelvane_pid=${running[0]:-0}
-quit
+click_popup quitter
 check "... and Quitter ends it with status 0" ended_within 10
 check "... status 0" test "$status" = 0
 
@@ -138,7 +109,7 @@ export WINEPREFIX=$prefixes/144
 run_kelvane hidpi.log
 check "at 144 dpi the popup is 278 pixels wide with its right edge on the screen's" \
     wait_for 30 popup_is '682 554 278 122 1'
-quit
+click_popup quitter
 ended_within 10
 wineserver -k 2>/dev/null
 
@@ -161,7 +132,6 @@ check "openbox reserves the 48 px panel (work area 672)" \
     wait_for 30 bash -c "xprop -root _NET_WORKAREA 2>/dev/null | grep -q ' 672'"
 # Wine's desktop process takes the monitors' work area from the window
 # manager as it starts, a moment after the first program of the prefix.
-workarea_is() { [ "$(probe workarea)" = "$1" ]; }
 for dpi in 96 144; do
     export WINEPREFIX=$prefixes/$dpi
     wineserver -k 2>/dev/null
@@ -178,7 +148,7 @@ for dpi in 96 144; do
         echo "  saw: work area $(probe workarea), popup $(probe popup), X $(xprop -root _NET_WORKAREA)"
     probe popup >"$work/panel-$dpi-popup.log"
     xprop -root _NET_WORKAREA >>"$work/panel-$dpi-popup.log"
-    quit
+    click_popup quitter
     ended_within 10
 done
 wineserver -k 2>/dev/null
@@ -199,14 +169,13 @@ run_kelvane resolution.log
 wait_for 30 popup_is '775 609 185 81 1'
 probe resolution 1280 1024 >/dev/null
 check "at 1280 x 1024 the popup is back in its corner within a second" wait_for 1 popup_is '1095 913 185 81 1'
-read -r x y w h v < <(probe popup)
-xdotool mousemove $((x + 1447 / 15)) $((y + 967 / 15)) click 1
+click_popup masque
 wait_for 20 popup_is '1095 1026 185 81 0'
 probe resolution 800 600 >/dev/null
 check "hidden, at 800 x 600 it stays out of sight" wait_for 1 popup_is '615 602 185 81 0'
 wine "$exe" >"$work/second-resolution.log" 2>&1
 check "... and comes back above the new bottom" wait_for 20 popup_is '615 488 185 81 1'
-quit
+click_popup quitter
 ended_within 10
 wineserver -k 2>/dev/null
 
