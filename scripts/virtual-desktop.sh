@@ -15,12 +15,14 @@ vd_session() {
     trap vd_cleanup EXIT
 }
 
-# KELVANE_KEEP_LOGS=DIR keeps the session's logs there.
+# KELVANE_KEEP_LOGS=DIR keeps the session's logs there, in place of the
+# last session's.
 vd_cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
     if [ -n "${KELVANE_KEEP_LOGS:-}" ]; then
         mkdir -p "$KELVANE_KEEP_LOGS"
+        rm -f "$KELVANE_KEEP_LOGS"/*.log
         cp "$work"/*.log "$KELVANE_KEEP_LOGS/" 2>/dev/null || true
     fi
     rm -rf "$work"

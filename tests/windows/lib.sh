@@ -9,7 +9,7 @@ probe() {
     out=$(cd / && wine "$probe_exe" "$@" 2>>"$work/probe-stderr.log" | tr -d '\r')
     status=${PIPESTATUS[0]}
     printf '%s: %s -> %s\n' "$status" "$*" "$out" >>"$work/probe.log"
-    printf '%s\n' "$out"
+    if [ -n "$out" ]; then printf '%s\n' "$out"; fi
 }
 
 popup_is() { probe popup | grep -q "^$1"; }
