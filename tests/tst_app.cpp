@@ -27,14 +27,6 @@ protected:
     void TearDown() override { tk::releaseInstances(); }
 };
 
-TEST_F(App, unloadingAFormThatIsNotLoadedDoesNothing)
-{
-    Form1->show();
-    Form2->unload();
-    EXPECT_TRUE(Form1->isLoaded());
-    EXPECT_EQ(tk::loadedForms(), 1);
-}
-
 TEST_F(App, theAboutDialogIsFixedCentredAndOpenedOnce)
 {
     Form1->show();

@@ -59,11 +59,6 @@ public:
         return absolute(base + "_input");
     }
 
-    void write(const std::string& absolutePath, const std::string& content) const
-    {
-        std::ofstream(absolutePath, std::ios::binary | std::ios::trunc) << content;
-    }
-
 private:
     support::TempDir m_dir;
 };
@@ -254,14 +249,14 @@ TEST_F(Sources, sensorFilesHoldPlainDecimals)
         tree.addCard("card0", kAmd, "0x1002", "amdgpu");
         const std::string input = tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
         auto source = sampler::chooseSource(tree.sysfs(), kNvml);
-        tree.write(input, row.content);
+        std::ofstream(input, std::ios::binary) << row.content;
         sampler::Reading r{-7};
         const sampler::Outcome outcome = source->read(0, r);
         if (row.degrees == kUnreadable) {
             EXPECT_EQ(outcome.cause, Cause::Unreadable);
             EXPECT_EQ(r.core, -7);
             // A good value afterwards is read again.
-            tree.write(input, "47000\n");
+            std::ofstream(input, std::ios::binary) << "47000\n";
             ASSERT_TRUE(source->read(0, r).ok());
             EXPECT_EQ(r.core, 47);
         } else {

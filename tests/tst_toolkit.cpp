@@ -6,7 +6,6 @@
 #include "toolkit/form.h"
 #include "toolkit/screen.h"
 
-#include <cmath>
 #include <limits>
 
 #ifdef _WIN32
@@ -110,23 +109,6 @@ TEST_F(Toolkit, aFailedWindowCallRaisesAnErrorInTheSystemsOwnWords)
     }
 }
 #endif
-
-TEST_F(Toolkit, textBecomesANumberOnlyWhenItIsAPlainDecimal)
-{
-    const struct {
-        const char* text;
-        double value; // NaN: a type mismatch
-    } rows[] = {
-        {"45", 45},    {" 45.5\n", 45.5}, {"-3", -3},   {"+7", 7},    {"", NAN},      {"4 5", NAN},
-        {"0x2D", NAN}, {"inf", NAN},      {"nan", NAN}, {"45°", NAN}, {"1e999", NAN},
-    };
-    for (const auto& r : rows) {
-        if (std::isnan(r.value))
-            EXPECT_THROW(tk::toDouble(r.text), tk::Error) << r.text;
-        else
-            EXPECT_EQ(tk::toDouble(r.text), r.value) << r.text;
-    }
-}
 
 TEST_F(Toolkit, loadUnloadAndTerminateEventsComeInOrder)
 {

@@ -24,19 +24,28 @@
 
 namespace {
 
-std::vector<HWND> forms()
+std::vector<HWND> windowsOf(const wchar_t* windowClass)
 {
-    std::vector<HWND> found;
+    struct Search {
+        const wchar_t* windowClass;
+        std::vector<HWND> found;
+    } search{windowClass, {}};
     EnumWindows(
         [](HWND hwnd, LPARAM out) -> BOOL {
+            auto* search = reinterpret_cast<Search*>(out);
             wchar_t name[32] = {};
             GetClassNameW(hwnd, name, 32);
-            if (std::wstring(name) == L"KelvaneForm")
-                reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
+            if (std::wstring(name) == search->windowClass)
+                search->found.push_back(hwnd);
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::vector<HWND> forms()
+{
+    return windowsOf(L"KelvaneForm");
 }
 
 // The popup is the form that keeps off the taskbar.
@@ -98,15 +107,8 @@ int main(int argc, char** argv)
     }
     if (what == "boxes") {
         int boxes = 0;
-        EnumWindows(
-            [](HWND hwnd, LPARAM out) -> BOOL {
-                wchar_t name[32] = {};
-                GetClassNameW(hwnd, name, 32);
-                if (std::wstring(name) == L"#32770" && IsWindowVisible(hwnd))
-                    ++*reinterpret_cast<int*>(out);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&boxes));
+        for (HWND box : windowsOf(L"#32770"))
+            boxes += IsWindowVisible(box) ? 1 : 0;
         std::printf("%d\n", boxes);
         return 0;
     }
