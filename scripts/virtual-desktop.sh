@@ -31,10 +31,16 @@ vd_cleanup() {
 # Starts Xvfb with a WIDTHxHEIGHT screen on a display the server picks
 # itself among the free ones (-displayfd), so runs side by side never meet;
 # exports DISPLAY and leaves the server's process id in xvfb_pid.
+# -noreset: by default an X server resets when its last client leaves, and
+# the first clients that connect while it does so are refused. Here that
+# last client is the check below that the server answers, so the window
+# manager and panel started right after it failed about one start in a
+# hundred on a busy machine; a desktop's server always has a client and
+# never resets under its session.
 vd_start_display() {
     local size=$1 fifo="$work/displayfd" n=""
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$fifo" >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     pids+=($xvfb_pid)
     read -r -t 20 n <"$fifo" || true

@@ -25,7 +25,7 @@ source "$here/lib.sh"
 start_nested() {
     local fifo="$work/nestedfd" n=""
     mkfifo "$fifo"
-    Xephyr -displayfd 3 -nolisten tcp "$@" 3>"$fifo" >"$work/xephyr.log" 2>&1 &
+    Xephyr -displayfd 3 -nolisten tcp -noreset "$@" 3>"$fifo" >"$work/xephyr.log" 2>&1 &
     pids+=($!)
     read -r -t 20 n <"$fifo" || true
     rm -f "$fifo"

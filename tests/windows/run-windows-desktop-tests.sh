@@ -160,7 +160,7 @@ wait "$panel_pid" "$wm_pid" 2>/dev/null
 export WINEPREFIX=$prefixes/96
 fifo=$work/nestedfd
 mkfifo "$fifo"
-Xephyr -displayfd 3 -nolisten tcp -resizeable -screen 960x720 3>"$fifo" >"$work/xephyr.log" 2>&1 &
+Xephyr -displayfd 3 -nolisten tcp -noreset -resizeable -screen 960x720 3>"$fifo" >"$work/xephyr.log" 2>&1 &
 pids+=($!)
 read -r -t 20 nested <"$fifo"
 export DISPLAY=":$nested"
