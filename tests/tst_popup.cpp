@@ -162,20 +162,6 @@ TEST_F(Popup, itsTextsReadAsDesignedAndTheOffScreenButtonHoldsTheKeyboard)
 }
 
 #ifdef _WIN32
-TEST_F(Popup, outOfSightItShowsOnNoMonitorUntilItSlidesBackUp)
-{
-    const auto mapped = [] { return IsWindowVisible(reinterpret_cast<HWND>(Form1->hWnd())) != 0; };
-    ASSERT_TRUE(mapped());
-    Form1->Label7->click();
-    EXPECT_TRUE(support::waitUntil([] { return !Form1->Timer3->enabled(); }));
-    EXPECT_FALSE(mapped()) << "out of sight below the screen, it still shows on a monitor below";
-    EXPECT_TRUE(Form1->isVisible());
-    Form1->slideUp();
-    EXPECT_TRUE(support::waitUntil([] { return !Form1->Timer2->enabled(); }));
-    EXPECT_TRUE(mapped());
-    EXPECT_EQ(Form1->top(), popup::Form1::restingTop() - 20);
-}
-
 // What Windows sends a per-monitor aware window whose monitor takes another
 // scale.
 void scaleTo(const tk::Form& form, int dpi)

@@ -375,13 +375,4 @@ TEST_F(Sampler, onlyNewsWakesTheUserInterface)
     EXPECT_EQ(wokenAfter, (std::vector<int>{1, 1, 1, 2, 3, 3, 4}));
 }
 
-TEST_F(Sampler, theSamplingTimerTicksEveryHalfSecond)
-{
-    m_fake.script({41});
-    Form1->load();
-    EXPECT_EQ(Form1->Timer1->interval(), 500);
-    EXPECT_TRUE(Form1->Timer1->running());
-    EXPECT_TRUE(waitUntil([] { return Form1->gputemp->caption() == "41°c"; }));
-}
-
 } // namespace

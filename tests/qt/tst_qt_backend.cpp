@@ -164,16 +164,6 @@ TEST_F(QtBackend, theWindowSystemsCloseRequestGoesToTheForm)
     EXPECT_TRUE(Form1->Timer3->enabled());
 }
 
-TEST_F(QtBackend, spaceOnTheActivePopupShowsTheTrayHost)
-{
-    QWidget& popup = widgetOf(*Form1);
-    popup.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&popup));
-    EXPECT_EQ(QApplication::focusWidget(), &child(*Form1, "Command1"));
-    QTest::keyClick(popup.windowHandle(), Qt::Key_Space);
-    EXPECT_TRUE(Form2->isVisible());
-}
-
 TEST_F(QtBackend, theTrayHostHasItsMenuAboveTheDesignedClientArea)
 {
     Form2->show();
@@ -280,10 +270,6 @@ TEST_F(QtBackend, theXEmbedIconTurnsClicksIntoMouseMessages)
     };
     for (const auto& [reason, message] : rows)
         EXPECT_EQ(tk::qt::mouseMessageFor(reason), message) << reason;
-    Form1->slideDown();
-    support::runUntilStopped(Form1->Timer3.get());
-    Q_EMIT icon->activated(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(Form1->Timer2->enabled());
 }
 
 // The display's last monitor gone as Kelvane starts: its first window cannot
