@@ -29,6 +29,18 @@ unsigned long long g_events = 0; // handlers dispatched so far
 unsigned long long g_event = 0;  // the running one's, or 0
 FatalReporter g_reporter;
 
+// Reports the exception being handled as an uncaught error.
+void reportUncaught() noexcept
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        detail::reportFatal(e.what());
+    } catch (...) {
+        detail::reportFatal("Unknown error");
+    }
+}
+
 void endIfNothingLoaded()
 {
     // Queued so that the handler which unloaded the last form finishes first.
@@ -106,10 +118,8 @@ void dispatch(const std::function<void()>& handler) noexcept
         g_event = ++g_events;
     try {
         handler();
-    } catch (const std::exception& e) {
-        detail::reportFatal(e.what());
     } catch (...) {
-        detail::reportFatal("Unknown error");
+        reportUncaught();
     }
     if (outermost)
         g_event = 0;
@@ -119,10 +129,8 @@ int guardProgram(const std::function<int()>& program) noexcept
 {
     try {
         return program();
-    } catch (const std::exception& e) {
-        detail::reportFatal(e.what());
     } catch (...) {
-        detail::reportFatal("Unknown error");
+        reportUncaught();
     }
     return 1;
 }
