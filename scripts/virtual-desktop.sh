@@ -28,25 +28,27 @@ vd_cleanup() {
     rm -rf "$work"
 }
 
-# Starts Xvfb with a WIDTHxHEIGHT screen on a display the server picks
-# itself among the free ones (-displayfd), so runs side by side never meet;
-# exports DISPLAY and leaves the server's process id in xvfb_pid.
+# Starts an X server (Xvfb, or Xephyr inside the current display) with the
+# given options on a display it picks itself among the free ones
+# (-displayfd), so runs side by side never meet; exports DISPLAY once it
+# answers and leaves its process id in server_pid.
 # -noreset: by default an X server resets when its last client leaves, and
 # the first clients that connect while it does so are refused. Here that
 # last client is the check below that the server answers, so the window
 # manager and panel started right after it failed about one start in a
 # hundred on a busy machine; a desktop's server always has a client and
 # never resets under its session.
-vd_start_display() {
-    local size=$1 fifo="$work/displayfd" n=""
+vd_start_server() {
+    local server=$1 fifo="$work/displayfd" n=""
+    shift
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$fifo" >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    pids+=($xvfb_pid)
+    "$server" -displayfd 3 -nolisten tcp -noreset "$@" 3>"$fifo" >"$work/${server,,}.log" 2>&1 &
+    server_pid=$!
+    pids+=($server_pid)
     read -r -t 20 n <"$fifo" || true
     rm -f "$fifo"
     if [ -z "$n" ]; then
-        echo "Xvfb did not start" >&2
+        echo "$server did not start" >&2
         return 1
     fi
     export DISPLAY=":$n"
@@ -54,8 +56,16 @@ vd_start_display() {
         xdpyinfo >/dev/null 2>&1 && return 0
         sleep 0.1
     done
-    echo "Xvfb did not answer on $DISPLAY" >&2
+    echo "$server did not answer on $DISPLAY" >&2
     return 1
+}
+
+# Xvfb with a WIDTHxHEIGHT screen; its process id is left in xvfb_pid.
+vd_start_display() {
+    vd_start_server Xvfb -screen 0 "${1}x24"
+    local status=$?
+    xvfb_pid=$server_pid
+    return $status
 }
 
 # Starts trayer as the notification area at the bottom-right corner, as wide

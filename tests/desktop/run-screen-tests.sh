@@ -20,20 +20,6 @@ source "$here/../../scripts/virtual-desktop.sh"
 vd_session
 source "$here/lib.sh"
 
-# Starts Xephyr with these options on the current display, on a display it
-# picks itself, and switches DISPLAY to it.
-start_nested() {
-    local fifo="$work/nestedfd" n=""
-    mkfifo "$fifo"
-    Xephyr -displayfd 3 -nolisten tcp -noreset "$@" 3>"$fifo" >"$work/xephyr.log" 2>&1 &
-    pids+=($!)
-    read -r -t 20 n <"$fifo" || true
-    rm -f "$fifo"
-    [ -n "$n" ] || return 1
-    export DISPLAY=":$n"
-    wait_for 10 quietly xdpyinfo
-}
-
 # The popup's "x y width height" and whether it is mapped, from the X server.
 popup_geometry() { geometry_of "$(popup_id)"; }
 popup_xy() { local x y w h; read -r x y w h < <(popup_geometry) && echo "$x,$y"; }
@@ -160,7 +146,7 @@ check "... status 0" test "$status" = 0
 
 # --- A resolution that changes while Kelvane runs.
 export DISPLAY_HOST=$DISPLAY
-start_nested -resizeable -screen 960x720 || exit 1
+vd_start_server Xephyr -resizeable -screen 960x720 || exit 1
 run_kelvane resolution
 check "on Xephyr at 960 x 720 the popup rests at 775,609" wait_for 10 popup_is_at 775,609
 xrandr -s 1280x1024 2>/dev/null
@@ -177,7 +163,7 @@ stop_kelvane
 export DISPLAY=$DISPLAY_HOST
 
 # --- Two monitors, the second below the primary one.
-start_nested -screen 1024x768 -origin 0,768 -screen 1024x768 +xinerama || exit 1
+vd_start_server Xephyr -screen 1024x768 -origin 0,768 -screen 1024x768 +xinerama || exit 1
 run_kelvane stacked
 check "with a monitor below, the popup rests on the upper one at 839,657" wait_for 10 popup_is_at 839,657
 masque 839 657

@@ -158,13 +158,7 @@ wait "$panel_pid" "$wm_pid" 2>/dev/null
 # A new resolution while Kelvane runs, on an Xephyr that can change its own:
 # the popup goes back to its corner, or stays out of sight.
 export WINEPREFIX=$prefixes/96
-fifo=$work/nestedfd
-mkfifo "$fifo"
-Xephyr -displayfd 3 -nolisten tcp -noreset -resizeable -screen 960x720 3>"$fifo" >"$work/xephyr.log" 2>&1 &
-pids+=($!)
-read -r -t 20 nested <"$fifo"
-export DISPLAY=":$nested"
-wait_for 10 quietly xdpyinfo
+vd_start_server Xephyr -resizeable -screen 960x720 || exit 1
 run_kelvane resolution.log
 wait_for 30 popup_is '775 609 185 81 1'
 probe resolution 1280 1024 >/dev/null
