@@ -22,12 +22,7 @@
 
 namespace {
 
-class App : public testing::Test {
-protected:
-    void TearDown() override { tk::releaseInstances(); }
-};
-
-TEST_F(App, theAboutDialogIsFixedCentredAndOpenedOnce)
+TEST(App, theAboutDialogIsFixedCentredAndOpenedOnce)
 {
     Form1->show();
     for (int round = 0; round < 2; ++round) {
@@ -46,7 +41,7 @@ TEST_F(App, theAboutDialogIsFixedCentredAndOpenedOnce)
     }
 }
 
-TEST_F(App, quitWithTheAboutDialogOpenEndsWhenItCloses)
+TEST(App, quitWithTheAboutDialogOpenEndsWhenItCloses)
 {
     Form1->show();
     frmabout->show();
@@ -60,7 +55,7 @@ TEST_F(App, quitWithTheAboutDialogOpenEndsWhenItCloses)
 }
 
 #ifndef _WIN32
-TEST_F(App, theCommandLineNeedsNoDisplay)
+TEST(App, theCommandLineNeedsNoDisplay)
 {
     const struct {
         const char* arguments;
@@ -92,7 +87,7 @@ TEST_F(App, theCommandLineNeedsNoDisplay)
     }
 }
 
-TEST_F(App, aSessionEndThatCannotBeCaughtIsNamedAtStart)
+TEST(App, aSessionEndThatCannotBeCaughtIsNamedAtStart)
 {
     // Out of descriptors, as under a tight "ulimit -n": the signal pipe
     // cannot be made, and the program says so instead of dying silently by
@@ -126,7 +121,7 @@ void refuseWindows()
 
 // Each in a process of its own: after an uncaught error no handler runs in
 // that process again.
-TEST_F(App, anUncaughtErrorIsReportedAndEndsTheProgram)
+TEST(App, anUncaughtErrorIsReportedAndEndsTheProgram)
 {
     const struct {
         const char* row;
@@ -157,17 +152,8 @@ TEST_F(App, anUncaughtErrorIsReportedAndEndsTheProgram)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.row);
-        EXPECT_EXIT(
-            {
-                tk::setFatalReporter([](const std::string& message) {
-                    std::fputs(("reported: " + message + "\n").c_str(), stderr);
-                });
-                const int status = row.program();
-                std::fprintf(stderr, "failed %d, status %d\n", tk::failed() ? 1 : 0, status);
-                std::fflush(stderr);
-                std::_Exit(status);
-            },
-            testing::ExitedWithCode(1), std::string(row.reported) + "failed 1, status 1\n$");
+        EXPECT_EXIT(support::exitReporting(row.program), testing::ExitedWithCode(1),
+                    std::string(row.reported) + "failed 1, status 1\n$");
     }
 }
 

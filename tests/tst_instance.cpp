@@ -17,16 +17,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
+sockaddr_un unixAddress(const std::string& path)
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    return addr;
+}
+
 // A client that speaks raw bytes, as a stranger to the protocol would.
 class RawClient final {
 public:
     explicit RawClient(const std::string& path)
     {
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, path.data(), path.size());
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        const sockaddr_un addr = unixAddress(path);
+        m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
     }
     ~RawClient() { ::close(m_fd); }
     RawClient(const RawClient&) = delete;
@@ -193,11 +199,8 @@ TEST_F(Instance, theLeftoversOfAnEndedInstanceDoNotStopTheNext)
     app::SingleInstance next(folder, ":0");
     dir.write("run/kelvane-_0.lock", "");
     const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const std::string path = next.socketPath();
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const sockaddr_un addr = unixAddress(next.socketPath());
+    ASSERT_EQ(::bind(stale, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
     ::close(stale);
 
     EXPECT_EQ(next.start([] {}), Role::First);

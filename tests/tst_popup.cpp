@@ -21,7 +21,6 @@ bool at144dpi()
 class Popup : public testing::Test {
 protected:
     void SetUp() override { Form1->show(); }
-    void TearDown() override { tk::releaseInstances(); }
 };
 
 TEST_F(Popup, itRestsAtTheBottomRightCornerOfTheWholeScreen)

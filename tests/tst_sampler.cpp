@@ -94,7 +94,6 @@ protected:
         m_fake.reset();
         sampler::useSource(std::make_unique<sampler::NvmlSource>());
     }
-    void TearDown() override { tk::releaseInstances(); }
 
     void sample() { support::sampleOnce(Form1->Timer1.get()); }
 
@@ -254,21 +253,6 @@ TEST_F(Sampler, aSlowDriverNeverHoldsUpTheTick)
     gate->release(61);
     EXPECT_TRUE(waitUntil([] { return Form1->gputemp->caption() == "61°c"; }));
     EXPECT_EQ(Form1->piquegputemp->caption(), "61°c");
-}
-
-TEST_F(Sampler, quittingDoesNotWaitForAHungDriver)
-{
-    auto gate = std::make_shared<Gate>();
-    gate->open = false;
-    sampler::useSource(gated(gate));
-    Form1->load();
-    Form1->Timer1->tick();
-    ASSERT_TRUE(waitUntil([&] { return gate->blocked(); }));
-    Form1->unload();
-    sampler::shutdown();
-    EXPECT_TRUE(gate->blocked()) << "shutdown waited for the hung reading";
-    gate->release(50);
-    EXPECT_TRUE(waitUntil([] { return !sampler::readingInFlight(); }));
 }
 
 TEST_F(Sampler, aSlowReadingIsFollowedByNineTimesItsLengthOfRest)

@@ -6,7 +6,7 @@
 
 #include <fstream>
 #include <future>
-#include <limits>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -75,58 +75,53 @@ protected:
 
 TEST_F(Sources, theRightSourceWinsAndReads)
 {
+    const std::string intel = "0000:00:02.0", nvidia = "0000:01:00.0";
+    struct Card {
+        std::string card, pci, vendor, driver;
+        std::vector<std::tuple<int, std::string, std::string>> sensors; // tempN, input, label
+    };
     const struct {
         const char* row;
-        std::function<void(FakeSysfs&, FakeNvml&)> machine;
-        std::int64_t core; // kUnreadable: no reading
+        std::vector<Card> cards; // the stand-in NVML reads 57
+        std::int64_t core;       // kUnreadable: no reading
         std::string tooltip;
     } rows[] = {
         {"an AMD card reads its edge sensor, not its hotter junction",
-         [](FakeSysfs& t, FakeNvml&) {
-             t.addCard("card1", kAmd, "0x1002", "amdgpu");
-             t.addSensor(kAmd, "hwmon4", 1, "45500\n", "edge");
-             t.addSensor(kAmd, "hwmon4", 2, "61000\n", "junction");
-         },
-         46, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+         {{"card1",
+           kAmd,
+           "0x1002",
+           "amdgpu",
+           {{1, "45500\n", "edge"}, {2, "61000\n", "junction"}}}},
+         46,
+         "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"nouveau reads its unlabelled temp1",
-         [](FakeSysfs& t, FakeNvml&) {
-             t.addCard("card0", "0000:01:00.0", "0x10de", "nouveau");
-             t.addSensor("0000:01:00.0", "hwmon0", 1, "51200\n");
-         },
-         51, "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)"},
+         {{"card0", nvidia, "0x10de", "nouveau", {{1, "51200\n", ""}}}},
+         51,
+         "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)"},
         {"Intel xe reads its package sensor",
-         [](FakeSysfs& t, FakeNvml&) {
-             t.addCard("card0", "0000:00:02.0", "0x8086", "xe");
-             t.addSensor("0000:00:02.0", "hwmon3", 2, "40400\n", "pkg");
-             t.addSensor("0000:00:02.0", "hwmon3", 3, "52000\n", "vram");
-         },
-         40, "Intel GPU 0000:00:02.0 via hwmon (pkg)"},
+         {{"card0", intel, "0x8086", "xe", {{2, "40400\n", "pkg"}, {3, "52000\n", "vram"}}}},
+         40,
+         "Intel GPU 0000:00:02.0 via hwmon (pkg)"},
         {"an Intel card without a sensor gives way to the next card",
-         [](FakeSysfs& t, FakeNvml&) {
-             t.addCard("card0", "0000:00:02.0", "0x8086", "i915");
-             t.addCard("card1", kAmd, "0x1002", "amdgpu");
-             t.addSensor(kAmd, "hwmon4", 1, "46000\n", "edge");
-         },
-         46, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+         {{"card0", intel, "0x8086", "i915", {}},
+          {"card1", kAmd, "0x1002", "amdgpu", {{1, "46000\n", "edge"}}}},
+         46,
+         "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"two cards: the first in PCI order, not in card order",
-         [](FakeSysfs& t, FakeNvml&) {
-             t.addCard("card1", kAmd, "0x1002", "amdgpu");
-             t.addSensor(kAmd, "hwmon4", 1, "33000\n", "edge");
-             t.addCard("card0", "0000:0a:00.0", "0x1002", "amdgpu");
-             t.addSensor("0000:0a:00.0", "hwmon2", 1, "70000\n", "edge");
-         },
-         33, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+         {{"card1", kAmd, "0x1002", "amdgpu", {{1, "33000\n", "edge"}}},
+          {"card0", "0000:0a:00.0", "0x1002", "amdgpu", {{1, "70000\n", "edge"}}}},
+         33,
+         "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"NVIDIA on the vendor driver goes through NVML",
-         [](FakeSysfs& t, FakeNvml& nvml) {
-             t.addCard("card0", "0000:01:00.0", "0x10de", "nvidia");
-             nvml.script({57});
-         },
-         57, "Stand-in GPU via NVML"},
+         {{"card0", nvidia, "0x10de", "nvidia", {}}},
+         57,
+         "Stand-in GPU via NVML"},
         {"an Intel card without a sensor alone is no reading",
-         [](FakeSysfs& t, FakeNvml&) { t.addCard("card0", "0000:00:02.0", "0x8086", "i915"); },
-         kUnreadable, "No graphics card with a temperature sensor was found"},
+         {{"card0", intel, "0x8086", "i915", {}}},
+         kUnreadable,
+         "No graphics card with a temperature sensor was found"},
         {"NVIDIA on the vendor driver without NVML is no reading",
-         [](FakeSysfs& t, FakeNvml&) { t.addCard("card0", "0000:01:00.0", "0x10de", "nvidia"); },
+         {{"card0", nvidia, "0x10de", "nvidia", {}}},
          kUnreadable,
          "NVIDIA GPU 0000:01:00.0 can only be read through NVML, and "
          "libnvidia-ml-absent.so.1 was not found"},
@@ -134,7 +129,12 @@ TEST_F(Sources, theRightSourceWinsAndReads)
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         FakeSysfs tree;
-        r.machine(tree, m_fake);
+        for (const Card& c : r.cards) {
+            tree.addCard(c.card, c.pci, c.vendor, c.driver);
+            for (const auto& [n, input, label] : c.sensors)
+                tree.addSensor(c.pci, "hwmon0", n, input, label);
+        }
+        m_fake.script({57});
         const bool none = r.core == kUnreadable;
         auto source =
             sampler::chooseSource(tree.sysfs(), none ? "libnvidia-ml-absent.so.1" : kNvml);

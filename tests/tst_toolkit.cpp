@@ -52,12 +52,7 @@ private:
 
 tk::Global<Probe> probe;
 
-class Toolkit : public testing::Test {
-protected:
-    void TearDown() override { tk::releaseInstances(); }
-};
-
-TEST_F(Toolkit, positionsReadBackExactlyAndSitAtTheNearestPixel)
+TEST(Toolkit, positionsReadBackExactlyAndSitAtTheNearestPixel)
 {
     const struct {
         const char* row;
@@ -84,7 +79,7 @@ TEST_F(Toolkit, positionsReadBackExactlyAndSitAtTheNearestPixel)
     }
 }
 
-TEST_F(Toolkit, nonFiniteTwipsRaiseAndMoveNothing)
+TEST(Toolkit, nonFiniteTwipsRaiseAndMoveNothing)
 {
     probe->show();
     for (float value :
@@ -95,7 +90,7 @@ TEST_F(Toolkit, nonFiniteTwipsRaiseAndMoveNothing)
 }
 
 #ifdef _WIN32
-TEST_F(Toolkit, aFailedWindowCallRaisesAnErrorInTheSystemsOwnWords)
+TEST(Toolkit, aFailedWindowCallRaisesAnErrorInTheSystemsOwnWords)
 {
     probe->show();
     // Gone behind the toolkit's back: every call on it now fails.
@@ -110,7 +105,7 @@ TEST_F(Toolkit, aFailedWindowCallRaisesAnErrorInTheSystemsOwnWords)
 }
 #endif
 
-TEST_F(Toolkit, loadUnloadAndTerminateEventsComeInOrder)
+TEST(Toolkit, loadUnloadAndTerminateEventsComeInOrder)
 {
     events.clear();
     probe->load();
@@ -124,7 +119,7 @@ TEST_F(Toolkit, loadUnloadAndTerminateEventsComeInOrder)
     EXPECT_FALSE(probe.exists());
 }
 
-TEST_F(Toolkit, controlsOfAnUnloadedFormRaiseAndItsTimersStop)
+TEST(Toolkit, controlsOfAnUnloadedFormRaiseAndItsTimersStop)
 {
     probe->load();
     tk::Timer& timer = probe->timer.get();
@@ -142,7 +137,7 @@ TEST_F(Toolkit, controlsOfAnUnloadedFormRaiseAndItsTimersStop)
     }
 }
 
-TEST_F(Toolkit, aNewClickHandlerReplacesTheOldOne)
+TEST(Toolkit, aNewClickHandlerReplacesTheOldOne)
 {
     probe->show();
     std::vector<std::string> ran;

@@ -15,7 +15,6 @@ namespace {
 class HiDpi : public testing::Test {
 protected:
     void SetUp() override { Form2->load(); }
-    void TearDown() override { tk::releaseInstances(); }
 };
 
 TEST_F(HiDpi, theRightEdgeIsTheScreensInDevicePixels)

@@ -78,7 +78,6 @@ QWidget& child(const tk::Form& form, const char* name)
 class QtBackend : public testing::Test {
 protected:
     void SetUp() override { Form2->load(); }
-    void TearDown() override { tk::releaseInstances(); }
 };
 
 TEST_F(QtBackend, controlsSitAtTheirTwipsInPixelsAndStackFrontToBack)
@@ -276,19 +275,13 @@ TEST_F(QtBackend, theXEmbedIconTurnsClicksIntoMouseMessages)
 // be made, which is reported like any other error, never an abort.
 TEST(QtBackendStart, aWindowThatCannotBeMadeIsReported)
 {
-    EXPECT_EXIT(
-        {
-            tk::setFatalReporter([](const std::string& message) {
-                std::fputs(("reported: " + message + "\n").c_str(), stderr);
-            });
-            setScreens({});
-            const int status = app::runForms();
-            std::fprintf(stderr, "status %d\n", status);
-            std::fflush(stderr);
-            std::_Exit(status);
-        },
-        testing::ExitedWithCode(1),
-        "^kelvane: No screen is available\nreported: No screen is available\nstatus 1\n$");
+    EXPECT_EXIT(support::exitReporting([] {
+                    setScreens({});
+                    return app::runForms();
+                }),
+                testing::ExitedWithCode(1),
+                "^kelvane: No screen is available\nreported: No screen is available\n"
+                "failed 1, status 1\n$");
 }
 
 } // namespace

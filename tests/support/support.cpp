@@ -3,6 +3,7 @@
 #include "toolkit/application.h"
 #include "toolkit/dispatch.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -111,6 +112,17 @@ void TempDir::link(const std::string& target, const std::string& relative) const
     const auto at = m_path / relative;
     std::filesystem::create_directories(at.parent_path());
     std::filesystem::create_directory_symlink(target, at);
+}
+
+void exitReporting(const std::function<int()>& program)
+{
+    tk::setFatalReporter([](const std::string& message) {
+        std::fputs(("reported: " + message + "\n").c_str(), stderr);
+    });
+    const int status = program();
+    std::fprintf(stderr, "failed %d, status %d\n", tk::failed() ? 1 : 0, status);
+    std::fflush(stderr);
+    std::_Exit(status);
 }
 
 double expectedDpi()

@@ -4,8 +4,8 @@
 
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
-#include "toolkit/controls.h"
 #include "toolkit/base/library.h"
+#include "toolkit/controls.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +89,11 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// A death test's statement: runs the program with each error report on
+// stderr as "reported: MESSAGE", then says "failed F, status S" (F 1 once an
+// error was reported) and exits with that status.
+[[noreturn]] void exitReporting(const std::function<int()>& program);
 
 // The screen's scale in this run: 96 dpi unless the run says otherwise.
 double expectedDpi();
