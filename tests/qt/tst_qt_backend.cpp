@@ -121,22 +121,21 @@ TEST_F(QtBackend, commandLabelsLookLikeFramedGreyBlocks)
 
 TEST_F(QtBackend, captionsFitTheirLabels)
 {
-    const std::pair<const char*, const char*> rows[] = {
-        {"Label4", "GPU Temperature :"},
-        {"Label2", "Pique GPU Temperature :"},
-        {"Label6", "Quillip2007"},
-        {"Label5", "Quitter"},
-        {"Label7", "Masqué"},
-        {"gputemp", "100°c"},
-        {"piquegputemp", "100°c"},
-        {"piquegputemp", "--°c"},
-    };
-    for (const auto& [name, caption] : rows) {
-        QWidget& label = child(*Form1, name);
-        const QFontMetrics metrics(label.font());
-        EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(caption)), label.width())
-            << caption << " in " << QFontInfo(label.font()).family().toStdString();
-        EXPECT_LE(metrics.height(), label.height()) << name;
+    std::vector<std::pair<QLabel*, QString>> shown;
+    for (QLabel* label : widgetOf(*Form1).findChildren<QLabel*>())
+        if (!label->text().isEmpty())
+            shown.emplace_back(label, label->text());
+    ASSERT_EQ(shown.size(), 7u);
+    // The temperatures at their widest.
+    for (const char* name : {"gputemp", "piquegputemp"})
+        for (const char* value : {"100°c", "--°c"})
+            shown.emplace_back(&static_cast<QLabel&>(child(*Form1, name)),
+                               QString::fromUtf8(value));
+    for (const auto& [label, text] : shown) {
+        const QFontMetrics metrics(label->font());
+        EXPECT_LE(metrics.horizontalAdvance(text), label->width())
+            << text.toStdString() << " in " << QFontInfo(label->font()).family().toStdString();
+        EXPECT_LE(metrics.height(), label->height()) << text.toStdString();
     }
 }
 
@@ -203,37 +202,17 @@ TEST_F(QtBackend, aSmallerScreenMovesTheSlidesStopsOnTheNextTick)
     EXPECT_TRUE(resizeScreen(960, 720));
 }
 
-TEST_F(QtBackend, aNewScreenPutsThePopupBackInItsCornerOrKeepsItOutOfSight)
+// The desktop checks change a screen's size under Xephyr; this is another
+// screen taking over.
+TEST_F(QtBackend, anotherPrimaryDisplayTakesThePopupToItsCorner)
 {
     struct DesignScreen {
         ~DesignScreen() { resizeScreen(960, 720); }
     } restore;
-    const struct {
-        const char* row;
-        bool hidden;
-        QString name; // another name: another primary display
-        QSize screen;
-        QPoint at; // pixels
-    } rows[] = {
-        {"shown, 960 x 720 to 1280 x 1024", false, "test", {1280, 1024}, {1095, 913}},
-        {"shown, then back to 960 x 720", false, "test", {960, 720}, {775, 609}},
-        {"shown, another primary display", false, "docked", {1280, 1024}, {1095, 913}},
-        {"hidden, 960 x 720 to 800 x 600", true, "test", {800, 600}, {615, 602}},
-        {"hidden, 800 x 600 to 1280 x 1024", true, "test", {1280, 1024}, {1095, 1026}},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.row);
-        if (r.hidden && Form1->top() < tk::screen().height()) {
-            Form1->slideDown();
-            support::runUntilStopped(Form1->Timer3.get());
-        }
-        ASSERT_TRUE(setScreen(r.name, r.screen.width(), r.screen.height()));
-        QWidget& popup = widgetOf(*Form1);
-        EXPECT_TRUE(support::waitUntil([&] { return popup.pos() == r.at; }))
-            << "the popup is at " << popup.pos().x() << "," << popup.pos().y();
-        EXPECT_EQ(popup.isVisible(), !r.hidden) << "mapped";
-        EXPECT_TRUE(Form1->isVisible());
-    }
+    ASSERT_TRUE(setScreen(QStringLiteral("docked"), 1280, 1024));
+    QWidget& popup = widgetOf(*Form1);
+    EXPECT_TRUE(support::waitUntil([&] { return popup.pos() == QPoint(1095, 913); }))
+        << "the popup is at " << popup.pos().x() << "," << popup.pos().y();
 }
 
 TEST_F(QtBackend, aHiddenPopupIsUnmappedUntilItSlidesBackUp)
