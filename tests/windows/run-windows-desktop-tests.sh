@@ -168,6 +168,7 @@ wait_for 20 popup_is '1095 1026 185 81 0'
 probe resolution 800 600 >/dev/null
 check "hidden, at 800 x 600 it stays out of sight" wait_for 1 popup_is '615 602 185 81 0'
 wine "$exe" >"$work/second-resolution.log" 2>&1
+echo "the second start exited with status $?" >>"$work/second-resolution.log"
 check "... and comes back above the new bottom" wait_for 20 popup_is '615 488 185 81 1'
 click_popup quitter
 ended_within 10
