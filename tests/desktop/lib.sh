@@ -108,6 +108,12 @@ no_leftovers() { ! ls "$XDG_RUNTIME_DIR" | grep -q '^kelvane-'; }
 # failure never hangs the run) and leaves its exit status in status.
 ended_within() {
     local ended=0
+    # Without a process to wait for there is nothing to end; a pid of 0
+    # would make the kill below hit this script's whole process group.
+    if [ "${kelvane_pid:-0}" -le 0 ]; then
+        status=none
+        return 1
+    fi
     wait_for "$1" bash -c "! kill -0 $kelvane_pid 2>/dev/null" || ended=1
     [ "$ended" = 1 ] && kill -KILL "$kelvane_pid" 2>/dev/null
     wait "$kelvane_pid"
