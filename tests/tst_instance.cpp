@@ -207,19 +207,6 @@ TEST_F(Instance, theLeftoversOfAnEndedInstanceDoNotStopTheNext)
     EXPECT_EQ(next.problem(), "");
 }
 
-TEST_F(Instance, displayNamesAreNormalised)
-{
-    const std::pair<const char*, const char*> rows[] = {
-        {":0", ":0"},
-        {":0.1", ":0"},             // a screen number
-        {"unix:1.0", ":1"},         // the unix prefix
-        {"host:10.0", "host:10"},   // a remote host keeps its name
-        {"wayland-0", "wayland-0"}, // a Wayland socket
-    };
-    for (const auto& [given, normalised] : rows)
-        EXPECT_EQ(app::SingleInstance::normaliseDisplay(given), normalised) << given;
-}
-
 TEST_F(Instance, anythingButTheOneRequestIsRefused)
 {
     for (const std::string& request : {std::string("quit\n"), std::string("show\nshow\n"),

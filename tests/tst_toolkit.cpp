@@ -137,18 +137,4 @@ TEST(Toolkit, controlsOfAnUnloadedFormRaiseAndItsTimersStop)
     }
 }
 
-TEST(Toolkit, aNewClickHandlerReplacesTheOldOne)
-{
-    probe->show();
-    std::vector<std::string> ran;
-    probe->button->onClick([&ran] { ran.push_back("button 1"); });
-    probe->button->onClick([&ran] { ran.push_back("button 2"); });
-    probe->label->onClick([&ran] { ran.push_back("label 1"); });
-    probe->label->onClick([&ran] { ran.push_back("label 2"); });
-    probe->button->click();
-    probe->label->click();
-    tk::processEvents();
-    EXPECT_EQ(ran, (std::vector<std::string>{"button 2", "label 2"}));
-}
-
 } // namespace

@@ -50,11 +50,10 @@ static int env_int(const char* name)
 
 /* A program started by a test (not linked with it) is scripted through the
  * environment: FAKENVML_SCRIPT="40,45,43" (values wrap to 32 bits, so
- * 4294967295 reads as all ones), FAKENVML_INIT_DELAY_MS and
- * FAKENVML_CALL_DELAY_MS slow nvmlInit and each temperature call down. */
+ * 4294967295 reads as all ones); FAKENVML_CALL_DELAY_MS slows each
+ * temperature call down. */
 __attribute__((constructor)) static void from_environment(void)
 {
-    g_initDelayMs = env_int("FAKENVML_INIT_DELAY_MS");
     g_callDelayMs = env_int("FAKENVML_CALL_DELAY_MS");
     const char* script = getenv("FAKENVML_SCRIPT");
     if (!script)
