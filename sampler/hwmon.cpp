@@ -17,11 +17,13 @@ bool plausible(const std::optional<std::int64_t>& millidegrees)
     return millidegrees && *millidegrees > -limit && *millidegrees < limit;
 }
 
+// amdgpu numbers edge before junction; a card without an edge sensor (some
+// APUs and server parts) still has its junction.
 std::vector<std::string> labelsFor(const std::string& driver)
 {
     if (driver == "amdgpu" || driver == "radeon")
-        return {"edge"};
-    if (driver == "xe" || driver == "i915")
+        return {"edge", "junction"};
+    if (driver == "xe")
         return {"pkg", "package", "gpu"};
     return {};
 }
@@ -63,6 +65,11 @@ std::string HwmonSource::gpuName() const
     return m_card.vendorName() + " GPU " + m_card.pciAddress;
 }
 
+std::string HwmonSource::noSensor() const
+{
+    return gpuName() + " (" + m_card.driver + ") has no temperature sensor";
+}
+
 std::optional<HwmonSource::Sensor> HwmonSource::findSensor() const
 {
     static const std::regex inputName("temp([0-9]+)_input");
@@ -91,8 +98,9 @@ std::optional<HwmonSource::Sensor> HwmonSource::findSensor() const
             if (!label && n == "1" && !unlabelled)
                 unlabelled = sensor;
         }
-        // nouveau and other single-sensor drivers label nothing: temp1 it is.
-        // Intel's drivers only count with a package or GPU sensor.
+        // nouveau, radeon and other single-sensor drivers label nothing:
+        // temp1 it is. Intel's only count with a package or GPU sensor (i915
+        // has none at all).
         if (unlabelled && m_card.driver != "xe" && m_card.driver != "i915")
             return unlabelled;
     }
@@ -104,7 +112,7 @@ Outcome HwmonSource::read(unsigned, Reading& reading)
     if (!m_sensor)
         m_sensor = findSensor();
     if (!m_sensor)
-        return {Cause::NoDevice, gpuName() + " has no temperature sensor"};
+        return {Cause::NoDevice, noSensor()};
 
     const std::optional<std::int64_t> value = m_sysfs.readInteger(m_sensor->input);
     if (!plausible(value)) {

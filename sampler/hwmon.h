@@ -6,8 +6,8 @@
 namespace sampler {
 
 // A card's temperature through the kernel's hwmon interface: amdgpu's
-// "edge" sensor, nouveau's temp1, the package or GPU sensor of Intel's xe
-// and i915 where the driver has one.
+// "edge" sensor (its junction where it has no edge), radeon's and nouveau's
+// temp1, the package or GPU sensor of Intel's xe. i915 exports none.
 class HwmonSource final : public Source {
 public:
     HwmonSource(Sysfs sysfs, DrmCard card);
@@ -16,6 +16,8 @@ public:
 
     // Whether the card has a sensor this source can read; looks it up.
     bool hasSensor();
+    // Why it has none, naming the card and its driver.
+    std::string noSensor() const;
 
 private:
     struct Sensor {

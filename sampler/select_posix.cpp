@@ -31,7 +31,8 @@ std::unique_ptr<Source> chooseSource(const Sysfs& sysfs, const std::string& nvml
     if (cards.empty())
         return std::make_unique<NvmlSource>(nvmlLibrary);
 
-    std::string why = "No graphics card with a temperature sensor was found";
+    // The first card's reason: on a desktop with one graphics card, its own.
+    std::string why;
     for (const DrmCard& card : cards) {
         if (card.vendor == 0x10de && card.driver == "nvidia") {
             auto nvml = std::make_unique<NvmlSource>(nvmlLibrary, card.pciAddress);
@@ -44,6 +45,8 @@ std::unique_ptr<Source> chooseSource(const Sysfs& sysfs, const std::string& nvml
         auto hwmon = std::make_unique<HwmonSource>(sysfs, card);
         if (hwmon->hasSensor())
             return std::make_unique<SleepAwareSource>(sysfs, card, std::move(hwmon));
+        if (why.empty())
+            why = hwmon->noSensor();
     }
     return std::make_unique<NoSource>(why);
 }
