@@ -9,8 +9,8 @@ namespace sampler {
 
 class Sysfs;
 
-// The source the sampler reads: on Linux chosen from the graphics cards in
-// sysfs, on Windows NVML from the system folder.
+// The source the sampler reads, chosen from the graphics cards: on Linux in
+// sysfs, on Windows as SetupAPI lists them.
 std::unique_ptr<Source> defaultSource();
 
 // The best way to read the machine's first GPU, in PCI bus order: NVML for an

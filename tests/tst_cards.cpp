@@ -1,0 +1,262 @@
+#include "support/support.h"
+
+#include "sampler/cards.h"
+
+#include <map>
+
+using sampler::Card;
+using sampler::Cause;
+using sampler::PowerData;
+
+namespace {
+
+constexpr std::int64_t kMissing = -1000; // the route's library is not there
+constexpr std::int64_t kFailing = -2000; // the route's query fails this time
+
+const Card kGeForce{0x10de, 0x2204, 1, 0, 0, L"\\\\?\\pci#ven_10de", "NVIDIA GeForce RTX 3090"};
+const Card kRadeon{0x1002, 0x747e, 3, 0, 0, L"\\\\?\\pci#ven_1002", "AMD Radeon RX 7800 XT"};
+const Card kArc{0x8086, 0x56a0, 4, 0, 0, L"\\\\?\\pci#ven_8086&dev_56a0", "Intel Arc A770"};
+const Card kUhd{0x8086, 0x9bc4, 0, 2, 0, L"\\\\?\\pci#ven_8086&dev_9bc4", "Intel UHD Graphics"};
+const Card kBasicRender{0x1414, 0x8c, 0, 0, 0, L"\\\\?\\root#basicrender", "Basic Render"};
+const Card kUnplaced{0x1002, 0x1638, std::nullopt, std::nullopt, std::nullopt, L"\\\\?\\apu", ""};
+
+// The graphics kernel as the test describes it: tenths of a degree by
+// interface path; an adapter not described cannot be opened.
+std::map<std::wstring, std::uint32_t> g_tenths;
+int g_openAdapters = 0, g_opens = 0;
+
+sampler::KernelApi fakeKernel(std::string missing = {})
+{
+    sampler::KernelApi api;
+    api.open = [](sampler::KmtOpenAdapter* open) -> std::int32_t {
+        if (!g_tenths.contains(open->deviceName))
+            return -1;
+        open->adapter = static_cast<std::uint32_t>(g_tenths.find(open->deviceName)->second) + 1;
+        ++g_openAdapters;
+        ++g_opens;
+        return 0;
+    };
+    api.query = [](const sampler::KmtQueryAdapterInfo* query) -> std::int32_t {
+        if (query->type != 62 || query->size != 64)
+            return -1;
+        static_cast<sampler::KmtAdapterPerfData*>(query->data)->temperature = query->adapter - 1;
+        return 0;
+    };
+    api.close = [](const std::uint32_t*) -> std::int32_t {
+        --g_openAdapters;
+        return 0;
+    };
+    api.missing = std::move(missing);
+    return api;
+}
+
+// A vendor library's answer, the same for every card it is asked about;
+// every call is logged as "route card".
+class FakeRoute final : public sampler::Source {
+public:
+    FakeRoute(std::string route, const Card& card, std::int64_t answer,
+              std::vector<std::string>& log)
+        : m_route(std::move(route)), m_card(card), m_answer(answer), m_log(log)
+    {
+    }
+    sampler::Outcome read(unsigned, sampler::Reading& reading) override
+    {
+        m_log.push_back(m_route + " " + (m_card.bus ? m_card.pciAddress() : "by index"));
+        if (m_answer == kMissing)
+            return {Cause::LibraryMissing, m_route + " was not found"};
+        m_open = true;
+        if (m_answer == kFailing)
+            return {Cause::QueryFailed, m_route + " failed"};
+        reading.core = m_answer;
+        return {Cause::None, m_card.displayName() + " via " + m_route};
+    }
+    void shutdown() override
+    {
+        if (m_open)
+            m_log.push_back(m_route + " let go");
+        m_open = false;
+    }
+
+private:
+    std::string m_route;
+    Card m_card;
+    std::int64_t m_answer;
+    std::vector<std::string>& m_log;
+    bool m_open = false;
+};
+
+struct Machine {
+    std::vector<Card> cards = {};
+    std::map<std::string, std::int64_t> vendors = {}; // NVML, ADL, IGCL: absent is kMissing
+    std::map<std::string, PowerData> power = {};      // by name; absent: the card has no power data
+    std::string kernelMissing = {};
+    std::map<std::wstring, std::uint32_t> tenths = {}; // over the usual ones
+};
+
+struct Chosen {
+    std::unique_ptr<sampler::Source> source;
+    std::vector<std::string> log;
+    std::shared_ptr<Machine> machine;
+};
+
+std::unique_ptr<Chosen> choose(Machine machine)
+{
+    auto chosen = std::make_unique<Chosen>();
+    auto shared = std::make_shared<Machine>(std::move(machine));
+    chosen->machine = shared;
+    for (const auto& [path, tenths] : shared->tenths)
+        g_tenths[path] = tenths;
+    sampler::CardLister lister{[shared] {
+                                   std::vector<Card> cards = shared->cards;
+                                   for (std::size_t i = 0; i < cards.size(); ++i)
+                                       cards[i].token = i;
+                                   return cards;
+                               },
+                               [shared](const Card& card) -> std::optional<PowerData> {
+                                   const auto it = shared->power.find(card.name);
+                                   return it == shared->power.end() ? std::nullopt
+                                                                    : std::optional(it->second);
+                               }};
+    auto vendor = [shared, log = &chosen->log](const std::string& route) {
+        return [shared, log, route](const Card& card) {
+            const auto it = shared->vendors.find(route);
+            return std::make_unique<FakeRoute>(
+                route, card, it == shared->vendors.end() ? kMissing : it->second, *log);
+        };
+    };
+    sampler::Routes routes{vendor("NVML"),
+                           [api = fakeKernel(shared->kernelMissing)](const Card& c) {
+                               return sampler::kernelSource(c, api);
+                           },
+                           vendor("ADL"), vendor("IGCL")};
+    chosen->source = sampler::chooseCard(std::move(lister), std::move(routes));
+    return chosen;
+}
+
+class Cards : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_tenths = {{kRadeon.interfacePath, 523},   {kArc.interfacePath, 615},
+                    {kUhd.interfacePath, 0},        {kGeForce.interfacePath, 601},
+                    {kUnplaced.interfacePath, 480}, {kBasicRender.interfacePath, 300}};
+        g_openAdapters = g_opens = 0;
+    }
+};
+
+TEST_F(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
+{
+    const PowerData awake{1, false};
+    const struct {
+        const char* row;
+        Machine machine;
+        std::int64_t core; // sampler::kUnread: no reading
+        std::string tooltip;
+        std::vector<std::string> calls;
+    } rows[] = {
+        {"an awake NVIDIA card is read through NVML by its bus id",
+         {{kGeForce}, {{"NVML", 64}}, {{kGeForce.name, awake}}},
+         64,
+         "NVIDIA GeForce RTX 3090 via NVML",
+         {"NVML 0000:01:00.0"}},
+        {"without NVML an NVIDIA card is read through Windows",
+         {{kGeForce}},
+         60,
+         "NVIDIA GeForce RTX 3090 via Windows",
+         {"NVML 0000:01:00.0"}},
+        {"an AMD card's 523 tenths show as 52, through Windows before ADL",
+         {{kRadeon}, {{"ADL", 70}}},
+         52,
+         "AMD Radeon RX 7800 XT via Windows",
+         {}},
+        {"a graphics kernel without a sensor falls back to ADL",
+         {{kRadeon}, {{"ADL", 58}}, {}, "", {{kRadeon.interfacePath, 0}}},
+         58,
+         "AMD Radeon RX 7800 XT via ADL",
+         {"ADL 0000:03:00.0"}},
+        {"a system without the kernel's query falls back to the vendor's library",
+         {{kArc}, {{"IGCL", 47}}, {}, "D3DKMTQueryAdapterInfo"},
+         47,
+         "Intel Arc A770 via IGCL",
+         {"IGCL 0000:04:00.0"}},
+        {"an Intel iGPU on bus 0 without a sensor gives way to the NVIDIA card on bus 1",
+         {{kGeForce, kUhd}, {{"NVML", 66}}},
+         66,
+         "NVIDIA GeForce RTX 3090 via NVML",
+         {"IGCL 0000:00:02.0", "NVML 0000:01:00.0"}},
+        {"the Basic Render adapter is never chosen",
+         {{kBasicRender, kRadeon}},
+         52,
+         "AMD Radeon RX 7800 XT via Windows",
+         {}},
+        {"a card without a location comes after those with one",
+         {{kUnplaced, kArc}},
+         62,
+         "Intel Arc A770 via Windows",
+         {}},
+        {"with no card listed NVML finds its own first GPU",
+         {{}, {{"NVML", 41}}},
+         41,
+         "The GPU via NVML",
+         {"NVML by index"}},
+        {"no route at all is one cause: the first card's",
+         {{kUhd, kBasicRender}},
+         sampler::kUnread,
+         "Intel UHD Graphics has no temperature sensor that Windows reads",
+         {"IGCL 0000:00:02.0"}},
+        {"a failing query is that reading's failure, not the card's end",
+         {{kGeForce}, {{"NVML", kFailing}}},
+         sampler::kUnread,
+         "NVML failed",
+         {"NVML 0000:01:00.0"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        auto chosen = choose(r.machine);
+        sampler::Reading reading;
+        const sampler::Outcome outcome = chosen->source->read(0, reading);
+        EXPECT_EQ(reading.core, r.core);
+        EXPECT_EQ(outcome.detail, r.tooltip);
+        EXPECT_EQ(outcome.ok(), r.core != sampler::kUnread);
+        EXPECT_EQ(chosen->log, r.calls);
+        EXPECT_EQ(g_openAdapters, 0) << "an adapter left open";
+        SetUp();
+    }
+}
+
+TEST_F(Cards, aSleepingCardIsNeverCalledAndOneThatCanSleepIsNeverHeldOpen)
+{
+    for (const std::string route : {"NVML", "Windows"}) {
+        SCOPED_TRACE(route);
+        Machine machine{{kGeForce}, {}, {{kGeForce.name, {4, true}}}};
+        if (route == "NVML")
+            machine.vendors["NVML"] = 64;
+        auto chosen = choose(machine);
+        sampler::Reading reading;
+        for (int i = 0; i < 3; ++i) {
+            const sampler::Outcome outcome = chosen->source->read(0, reading);
+            EXPECT_EQ(outcome.cause, Cause::Asleep);
+            EXPECT_EQ(outcome.detail,
+                      "NVIDIA GeForce RTX 3090 is asleep (D3); Kelvane does not wake it");
+        }
+        EXPECT_EQ(chosen->log, (std::vector<std::string>{}));
+        EXPECT_EQ(g_opens, 0);
+
+        // Awake again: read, and let go at once.
+        chosen->machine->power[kGeForce.name] = {1, true};
+        ASSERT_TRUE(chosen->source->read(0, reading).ok());
+        EXPECT_EQ(reading.core, route == "NVML" ? 64 : 60);
+        std::vector<std::string> calls{"NVML 0000:01:00.0"};
+        if (route == "NVML")
+            calls.push_back("NVML let go");
+        EXPECT_EQ(chosen->log, calls);
+        EXPECT_EQ(g_opens, route == "NVML" ? 0 : 1);
+        EXPECT_EQ(g_openAdapters, 0);
+        // Going back to sleep lets go of what it held.
+        chosen->machine->power[kGeForce.name] = {3, true};
+        EXPECT_EQ(chosen->source->read(0, reading).cause, Cause::Asleep);
+        SetUp();
+    }
+}
+
+} // namespace
