@@ -32,6 +32,16 @@ static struct fakenvml_counts g_counts;
 static char g_device[4];
 static int g_initDelayMs = 0;
 static int g_callDelayMs = 0;
+static const char* g_callsFile = NULL;
+
+static void count_call(const char* what)
+{
+    FILE* file = g_callsFile ? fopen(g_callsFile, "ab") : NULL;
+    if (file) {
+        fprintf(file, "%s\n", what);
+        fclose(file);
+    }
+}
 
 static void pause_ms(int ms)
 {
@@ -51,10 +61,11 @@ static int env_int(const char* name)
 /* A program started by a test (not linked with it) is scripted through the
  * environment: FAKENVML_SCRIPT="40,45,43" (values wrap to 32 bits, so
  * 4294967295 reads as all ones); FAKENVML_CALL_DELAY_MS slows each
- * temperature call down. */
+ * temperature call down; each call adds a line to FAKENVML_CALLS_FILE. */
 __attribute__((constructor)) static void from_environment(void)
 {
     g_callDelayMs = env_int("FAKENVML_CALL_DELAY_MS");
+    g_callsFile = getenv("FAKENVML_CALLS_FILE");
     const char* script = getenv("FAKENVML_SCRIPT");
     if (!script)
         return;
@@ -110,6 +121,7 @@ EXPORT void fakenvml_get_counts(struct fakenvml_counts* out)
 EXPORT nvmlReturn_t nvmlInit_v2(void)
 {
     ++g_counts.init;
+    count_call("init");
     pause_ms(g_initDelayMs);
     if (g_initResult == 0)
         g_initialised = 1;
@@ -141,7 +153,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_t* 
 EXPORT nvmlReturn_t nvmlDeviceGetHandleByPciBusId_v2(const char* busId, nvmlDevice_t* device)
 {
     ++g_counts.handle;
-    (void)busId;
+    count_call(busId);
     if (!g_initialised)
         return 1;
     *device = &g_device[0];
@@ -178,6 +190,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperature(nvmlDevice_t device, int sensor, un
 {
     (void)device;
     ++g_counts.temperature;
+    count_call("temperature");
     pause_ms(g_callDelayMs);
     if (sensor != 0)
         return 2;
@@ -190,6 +203,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperatureV(nvmlDevice_t device, nvmlTemperatu
 {
     (void)device;
     ++g_counts.temperatureV;
+    count_call("temperature");
     pause_ms(g_callDelayMs);
     if (t->version != (sizeof(nvmlTemperature_v1_t) | (1u << 24)))
         return 25; /* argument version mismatch */

@@ -12,9 +12,14 @@
 //   probe boxes    how many message boxes are open
 //   probe load NAME         loads a library the old way: program's folder first
 //   probe hold FILE SECONDS keeps a file open that nobody may delete meanwhile
+//   probe stage VEN DEV BUS SLOT NAME   adds a display adapter to the device tree
+//   probe power NAME STATE  sets a staged adapter's power state (1 is D0, 4 D3)
+//   probe adapters          the display adapters as SetupAPI lists them
 #include <windows.h>
-// after windows.h, which it needs
+// after windows.h, which they need
+#include <devpropdef.h>
 #include <psapi.h>
+#include <setupapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +60,119 @@ HWND popup()
         if (GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)
             return hwnd;
     return nullptr;
+}
+
+// Debian's mingw-w64 declares no setter.
+extern "C" WINBOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*,
+                                                    DEVPROPTYPE, const BYTE*, DWORD, DWORD);
+
+constexpr GUID kDisplayAdapters = {
+    0x1ca05180, 0xa699, 0x450a, {0x9a, 0x0c, 0xde, 0x4f, 0xbe, 0x3d, 0xdd, 0x89}};
+constexpr GUID kDisplayClass = {
+    0x4d36e968, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+constexpr DEVPROPKEY deviceKey(ULONG pid)
+{
+    return {{0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, pid};
+}
+
+bool setProperty(HDEVINFO set, SP_DEVINFO_DATA& info, ULONG pid, DEVPROPTYPE type,
+                 const void* value, DWORD size)
+{
+    const DEVPROPKEY key = deviceKey(pid);
+    return SetupDiSetDevicePropertyW(set, &info, &key, type, static_cast<const BYTE*>(value), size,
+                                     0);
+}
+
+bool setPower(HDEVINFO set, SP_DEVINFO_DATA& info, int state)
+{
+    ULONG data[14] = {sizeof data, static_cast<ULONG>(state), 0x9 /* D0, D3 */};
+    return setProperty(set, info, 32, DEVPROP_TYPE_BINARY, data, sizeof data);
+}
+
+std::wstring wide(const char* text)
+{
+    return std::wstring(text, text + std::strlen(text));
+}
+
+// Adds an adapter with its hardware id, location, name and power data, and
+// its display interface, linked so that SetupAPI lists it as present.
+int stage(char** argv)
+{
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kDisplayClass, nullptr);
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    const std::wstring name = wide(argv[6]);
+    const std::wstring id = L"PCI\\VEN_" + wide(argv[2]) + L"&DEV_" + wide(argv[3]);
+    if (!SetupDiCreateDeviceInfoW(set, (id + L"\\" + wide(argv[4]) + wide(argv[5])).c_str(),
+                                  &kDisplayClass, nullptr, nullptr, 0, &info) ||
+        !SetupDiRegisterDeviceInfo(set, &info, 0, nullptr, nullptr, nullptr))
+        return 1;
+    std::wstring ids = id + L'\0';
+    const ULONG bus = std::strtoul(argv[4], nullptr, 16);
+    const ULONG address = std::strtoul(argv[5], nullptr, 16) << 16;
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    if (!setProperty(set, info, 3, DEVPROP_TYPE_STRING_LIST, ids.c_str(),
+                     (ids.size() + 1) * sizeof(wchar_t)) ||
+        !setProperty(set, info, 14, DEVPROP_TYPE_STRING, name.c_str(),
+                     (name.size() + 1) * sizeof(wchar_t)) ||
+        !setProperty(set, info, 23, DEVPROP_TYPE_UINT32, &bus, sizeof bus) ||
+        !setProperty(set, info, 30, DEVPROP_TYPE_UINT32, &address, sizeof address) ||
+        !setPower(set, info, 1) ||
+        !SetupDiCreateDeviceInterfaceW(set, &info, &kDisplayAdapters, nullptr, 0, &data))
+        return 1;
+    // Wine lists an interface as present once its Control\Linked is 1, as
+    // the PnP manager sets it for a started device.
+    wchar_t buffer[512] = {};
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer);
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, sizeof buffer, nullptr, nullptr))
+        return 1;
+    std::wstring mangled = detail->DevicePath;
+    for (wchar_t& c : mangled)
+        c = c == L'\\' ? L'#' : c;
+    const std::wstring path = L"System\\CurrentControlSet\\Control\\DeviceClasses\\"
+                              L"{1ca05180-a699-450a-9a0c-de4fbe3ddd89}\\" +
+                              mangled + L"\\#\\Control";
+    HKEY key = nullptr;
+    const DWORD linked = 1;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS ||
+        RegSetValueExW(key, L"Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked),
+                       sizeof linked) != ERROR_SUCCESS)
+        return 1;
+    RegCloseKey(key);
+    SetupDiDestroyDeviceInfoList(set);
+    return 0;
+}
+
+// Calls back with each present display adapter's device information; stops
+// when the callback says so.
+template <class F> bool eachAdapter(F found)
+{
+    HDEVINFO set = SetupDiGetClassDevsW(&kDisplayAdapters, nullptr, nullptr,
+                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return false;
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    bool stopped = false;
+    for (DWORD i = 0;
+         !stopped && SetupDiEnumDeviceInterfaces(set, nullptr, &kDisplayAdapters, i, &data); ++i) {
+        SP_DEVINFO_DATA info{};
+        info.cbSize = sizeof info;
+        if (SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, nullptr, &info) ||
+            GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            wchar_t name[128] = {};
+            const DEVPROPKEY friendly = deviceKey(14);
+            DEVPROPTYPE type = 0;
+            SetupDiGetDevicePropertyW(set, &info, &friendly, &type, reinterpret_cast<BYTE*>(name),
+                                      sizeof name - sizeof(wchar_t), nullptr, 0);
+            stopped = found(set, info, name);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return stopped;
 }
 
 std::string utf8(const wchar_t* text)
@@ -103,6 +221,28 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         Sleep(static_cast<DWORD>(std::atoi(argv[3])) * 1000);
         CloseHandle(file);
+        return 0;
+    }
+    if (what == "stage" && argc > 6)
+        return stage(argv);
+    if (what == "power" && argc > 3) {
+        const std::wstring name = wide(argv[2]);
+        return eachAdapter([&](HDEVINFO set, SP_DEVINFO_DATA& info, const wchar_t* found) {
+            return name == found && setPower(set, info, std::atoi(argv[3]));
+        })
+                   ? 0
+                   : 1;
+    }
+    if (what == "adapters") {
+        eachAdapter([](HDEVINFO set, SP_DEVINFO_DATA& info, const wchar_t* name) {
+            ULONG power[14] = {};
+            const DEVPROPKEY key = deviceKey(32);
+            DEVPROPTYPE type = 0;
+            const bool known = SetupDiGetDevicePropertyW(
+                set, &info, &key, &type, reinterpret_cast<BYTE*>(power), sizeof power, nullptr, 0);
+            std::printf("%s: power %ld\n", utf8(name).c_str(), known ? long(power[1]) : -1L);
+            return false;
+        });
         return 0;
     }
     if (what == "boxes") {
