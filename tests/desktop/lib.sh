@@ -35,12 +35,15 @@ start_tray() {
     wait_for 10 panel_window >/dev/null
 }
 
-panel_window() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}' | grep .; }
+# The window lookups read their input to the end (no grep -q, no awk exit):
+# under pipefail, as the Windows checks run, a reader that stops early can
+# end the writer with SIGPIPE, and the lookup fails although it matched.
+panel_window() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ && !n++ {print $1}' | grep .; }
 
 icon_docked() {
     local panel
     panel=$(panel_window) || return 1
-    xwininfo -tree -id "$panel" | grep -q '"Kelvane"'
+    xwininfo -tree -id "$panel" | grep '"Kelvane"' >/dev/null
 }
 
 # A window's absolute position and size: "x y width height". Without an id
@@ -62,14 +65,14 @@ click_centre() {
 # a window manager's own (IceWM and Fluxbox have one).
 icon_window() {
     xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ { split($(NF-1), s, "[x+]")
-        if (s[1] >= 8 && s[1] <= 64 && s[2] >= 8 && s[2] <= 64) { print $1; exit } }' | grep .
+        if (s[1] >= 8 && s[1] <= 64 && s[2] >= 8 && s[2] <= 64) { if (!n++) print $1 } }' | grep .
 }
 
 click_icon() { click_centre "$(icon_window)" "${1:-1}"; }
 
 # The popup is the viewable 185 x 81 Kelvane window.
 popup_id() {
-    xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ && / 185x81\+/ {print $1; exit}' | grep .
+    xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ && / 185x81\+/ && !n++ {print $1}' | grep .
 }
 
 popup_y() { local x y w h; read -r x y w h < <(geometry_of "$(popup_id)") && echo "$y"; }
@@ -80,7 +83,7 @@ popup_hidden() { local y; y=$(popup_y) && [ "$y" -ge 720 ]; }
 
 viewable_kelvane_windows() {
     for id in $(xwininfo -root -children | awk '/"Kelvane": \("kelvane"/ {print $1}'); do
-        xwininfo -id "$id" | grep -q 'Map State: IsViewable' && echo "$id"
+        xwininfo -id "$id" | grep 'Map State: IsViewable' >/dev/null && echo "$id"
     done | wc -l
 }
 
@@ -101,7 +104,7 @@ click_popup() {
     click_part "$1" $g
 }
 
-icon_gone() { ! xwininfo -root -tree | grep -q '"Kelvane"'; }
+icon_gone() { ! xwininfo -root -tree | grep '"Kelvane"' >/dev/null; }
 no_leftovers() { ! ls "$XDG_RUNTIME_DIR" | grep -q '^kelvane-'; }
 
 # Waits up to $1 seconds for Kelvane to end (killing it after that, so that a

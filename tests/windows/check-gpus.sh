@@ -21,7 +21,7 @@ card="NVIDIA GeForce Test"
 calls=$work/calls.log
 touch "$calls"
 calls_now() { wc -l <"$calls"; }
-listed_awake() { probe adapters | grep -qx "$card: power 1"; }
+listed_awake() { probe adapters | grep -x "$card: power 1" >/dev/null; }
 both_read() { [ "$(probe labels | grep -cx "$1")" = 2 ]; }
 
 check "an NVIDIA adapter on bus 1 is staged" probe stage 10DE 2204 01 00 "$card"

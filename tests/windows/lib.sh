@@ -12,9 +12,11 @@ probe() {
     if [ -n "$out" ]; then printf '%s\n' "$out"; fi
 }
 
-popup_is() { probe popup | grep -q "^$1"; }
+# grep reads all the probe says: one that stops at the first match (-q) can
+# end the probe's output with SIGPIPE, which pipefail takes for a failure.
+popup_is() { probe popup | grep "^$1" >/dev/null; }
 at() { [ "$(probe popup | cut -d' ' -f2)" = "$1" ]; }
-reads() { probe labels | grep -qx -e "$1"; }
+reads() { probe labels | grep -x -e "$1" >/dev/null; }
 workarea_is() { [ "$(probe workarea)" = "$1" ]; }
 
 # Clicks a part of the popup (lib.sh's popup_part) where Windows has it.
@@ -28,6 +30,6 @@ click_popup() {
 icon_window() {
     local panel
     panel=$(panel_window) || return 1
-    xwininfo -tree -id "$panel" | awk '/\("explorer.exe" "explorer.exe"\)/ {print $1; exit}' | grep .
+    xwininfo -tree -id "$panel" | awk '/\("explorer.exe" "explorer.exe"\)/ && !n++ {print $1}' | grep .
 }
 icon_here() { icon_window >/dev/null; }
