@@ -1,7 +1,10 @@
 #include "cards.h"
 
+#include "toolkit/base/library.h"
+
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <tuple>
 
 namespace sampler {
@@ -10,6 +13,13 @@ namespace {
 static_assert(offsetof(KmtAdapterPerfData, temperature) == 56 && sizeof(KmtAdapterPerfData) == 64,
               "the graphics kernel's layout");
 constexpr std::int32_t kAdapterPerfData = 62; // KMTQAITYPE_ADAPTERPERFDATA
+
+// Whole degrees, as the popup shows them, with halves away from zero.
+std::int64_t wholeDegrees(std::int64_t value, std::int64_t perDegree)
+{
+    const std::int64_t half = perDegree / 2;
+    return value >= 0 ? (value + half) / perDegree : -((half - value) / perDegree);
+}
 
 constexpr unsigned kMicrosoft = 0x1414; // the Basic Render Driver and other software adapters
 
@@ -72,9 +82,7 @@ public:
                                "WDDM 2.4)");
         if (data.temperature == 0)
             return fail(name + " has no temperature sensor that Windows reads");
-        // Tenths, to whole degrees with halves away from zero, as hwmon's
-        // millidegrees are.
-        reading.core = (static_cast<std::int64_t>(data.temperature) + 5) / 10;
+        reading.core = wholeDegrees(data.temperature, 10);
         m_readBefore = true;
         return {Cause::None, name + " via Windows"};
     }
@@ -89,6 +97,151 @@ private:
 
     Card m_card;
     KernelApi m_api;
+    bool m_readBefore = false;
+};
+
+// ADL's declarations, from its SDK's documentation (Windows layouts).
+struct AdlAdapterInfo {
+    int size, index;
+    char udid[256];
+    int bus, device, function, vendor;
+    char name[256], displayName[256];
+    int present, exist;
+    char driverPath[256], driverPathExt[256], pnp[256];
+    int osDisplayIndex;
+};
+struct AdlTemperature {
+    int size;
+    int millidegrees;
+};
+struct AdlPmLog {
+    int size;
+    struct {
+        int supported, value;
+    } sensors[256];
+};
+constexpr int kAdlPmLogEdge = 8; // ADL_PMLOG_TEMPERATURE_EDGE, in degrees
+
+class AdlSource final : public Source {
+public:
+    AdlSource(Card card, std::string library)
+        : m_card(std::move(card)), m_library(std::move(library))
+    {
+    }
+    ~AdlSource() override { shutdown(); }
+
+    Outcome read(unsigned, Reading& reading) override
+    {
+        const std::string name = m_card.displayName();
+        if (!m_library.load())
+            return {Cause::LibraryMissing, m_library.name() + " was not found"};
+        if (!bind())
+            return {Cause::FunctionMissing, m_library.name() + " has no function " + m_missing};
+        if (!m_context) {
+            // Every adapter, not only those with a display: a laptop's
+            // discrete GPU drives none.
+            if (m_api.create([](int size) { return std::malloc(size); }, 0, &m_context) != 0) {
+                m_context = nullptr;
+                return {Cause::InitFailed, "ADL could not start"};
+            }
+            m_index = findAdapter();
+        }
+        if (m_index < 0)
+            return {Cause::NoDevice, name + " is not among ADL's adapters"};
+        int supported = 0, enabled = 0, version = 0;
+        std::int64_t millidegrees = kUnread;
+        if (m_api.caps(m_context, m_index, &supported, &enabled, &version) == 0 && supported) {
+            if (version == 5 && m_api.od5) {
+                AdlTemperature t{sizeof t, 0};
+                if (m_api.od5(m_context, m_index, 0, &t) == 0)
+                    millidegrees = t.millidegrees;
+            } else if (version == 7 && m_api.odn) {
+                int t = 0;
+                if (m_api.odn(m_context, m_index, 1, &t) == 0) // the core
+                    millidegrees = t;
+            } else if (version == 8 && m_api.pmlog) {
+                auto log = std::make_unique<AdlPmLog>();
+                log->size = sizeof(AdlPmLog);
+                if (m_api.pmlog(m_context, m_index, log.get()) == 0 &&
+                    log->sensors[kAdlPmLogEdge].supported)
+                    millidegrees = std::int64_t{log->sensors[kAdlPmLogEdge].value} * 1000;
+            }
+        }
+        if (millidegrees == kUnread)
+            return {m_readBefore ? Cause::QueryFailed : Cause::NoDevice,
+                    name + " gives ADL no temperature"};
+        m_readBefore = true;
+        reading.core = wholeDegrees(millidegrees, 1000);
+        return {Cause::None, name + " via ADL"};
+    }
+
+    void shutdown() override
+    {
+        if (m_context)
+            m_api.destroy(m_context);
+        m_context = nullptr;
+    }
+
+private:
+    struct Api {
+        int (*create)(void* (*)(int), int, void**);
+        int (*destroy)(void*);
+        int (*count)(void*, int*);
+        int (*info)(void*, AdlAdapterInfo*, int);
+        int (*caps)(void*, int, int*, int*, int*);
+        int (*od5)(void*, int, int, AdlTemperature*);
+        int (*odn)(void*, int, int, int*);
+        int (*pmlog)(void*, int, AdlPmLog*);
+    };
+
+    bool bind()
+    {
+        if (m_bound)
+            return m_missing.empty();
+        m_bound = true;
+        const auto resolve = [this](const char* symbol, auto& fn, bool needed) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(m_library.resolve(symbol));
+            if (!fn && needed && m_missing.empty())
+                m_missing = symbol;
+        };
+        resolve("ADL2_Main_Control_Create", m_api.create, true);
+        resolve("ADL2_Main_Control_Destroy", m_api.destroy, true);
+        resolve("ADL2_Adapter_NumberOfAdapters_Get", m_api.count, true);
+        resolve("ADL2_Adapter_AdapterInfo_Get", m_api.info, true);
+        resolve("ADL2_Overdrive_Caps", m_api.caps, true);
+        resolve("ADL2_Overdrive5_Temperature_Get", m_api.od5, false);
+        resolve("ADL2_OverdriveN_Temperature_Get", m_api.odn, false);
+        resolve("ADL2_New_QueryPMLogData_Get", m_api.pmlog, false);
+        return m_missing.empty();
+    }
+
+    // ADL lists each card once per output; the first entry at the card's
+    // PCI location will do.
+    int findAdapter()
+    {
+        int count = 0;
+        if (m_api.count(m_context, &count) != 0 || count <= 0 || count > 256 || !m_card.bus)
+            return -1;
+        std::vector<AdlAdapterInfo> adapters(count);
+        if (m_api.info(m_context, adapters.data(),
+                       static_cast<int>(adapters.size() * sizeof(AdlAdapterInfo))) != 0)
+            return -1;
+        for (const AdlAdapterInfo& a : adapters) {
+            if (a.bus == static_cast<int>(*m_card.bus) &&
+                a.device == static_cast<int>(m_card.slot.value_or(0)) &&
+                a.function == static_cast<int>(m_card.function.value_or(0)))
+                return a.index;
+        }
+        return -1;
+    }
+
+    Card m_card;
+    tk::Library m_library;
+    Api m_api{};
+    bool m_bound = false;
+    std::string m_missing;
+    void* m_context = nullptr;
+    int m_index = -1;
     bool m_readBefore = false;
 };
 
@@ -223,6 +376,11 @@ std::unique_ptr<Source> chooseCard(CardLister lister, Routes routes)
 std::unique_ptr<Source> kernelSource(const Card& card, const KernelApi& api)
 {
     return std::make_unique<KernelSource>(card, api);
+}
+
+std::unique_ptr<Source> adlSource(const Card& card, std::string library)
+{
+    return std::make_unique<AdlSource>(card, std::move(library));
 }
 
 } // namespace sampler

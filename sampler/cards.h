@@ -79,4 +79,8 @@ struct KernelApi {
 };
 std::unique_ptr<Source> kernelSource(const Card& card, const KernelApi& api);
 
+// AMD's display library (ADL, loaded from this path), by the card's PCI
+// location and its Overdrive version.
+std::unique_ptr<Source> adlSource(const Card& card, std::string library);
+
 } // namespace sampler

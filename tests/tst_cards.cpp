@@ -10,6 +10,22 @@ using sampler::PowerData;
 
 namespace {
 
+#ifdef _WIN32
+const std::string kFakeAdl = KELVANE_FAKE_NVML_DIR "/adl/atiadlxx.dll";
+#else
+const std::string kFakeAdl = KELVANE_FAKE_NVML_DIR "/adl/libatiadlxx.so";
+#endif
+
+// The stand-in ADL's Overdrive version and temperature for the card on bus 3.
+void setAdl(int overdrive, int millidegrees)
+{
+    static tk::Library adl(kFakeAdl);
+    auto set = reinterpret_cast<void (*)(int, int, int)>(adl.load() ? adl.resolve("fakeadl_set")
+                                                                    : nullptr);
+    ASSERT_TRUE(set) << kFakeAdl;
+    set(overdrive, millidegrees, 3);
+}
+
 constexpr std::int64_t kMissing = -1000; // the route's library is not there
 constexpr std::int64_t kFailing = -2000; // the route's query fails this time
 
@@ -87,10 +103,11 @@ private:
 
 struct Machine {
     std::vector<Card> cards = {};
-    std::map<std::string, std::int64_t> vendors = {}; // NVML, ADL, IGCL: absent is kMissing
+    std::map<std::string, std::int64_t> vendors = {}; // NVML, IGCL: absent is kMissing
     std::map<std::string, PowerData> power = {};      // by name; absent: the card has no power data
     std::string kernelMissing = {};
     std::map<std::wstring, std::uint32_t> tenths = {}; // over the usual ones
+    std::optional<std::pair<int, int>> adl = {};       // Overdrive version, millidegrees
 };
 
 struct Chosen {
@@ -128,7 +145,12 @@ std::unique_ptr<Chosen> choose(Machine machine)
                            [api = fakeKernel(shared->kernelMissing)](const Card& c) {
                                return sampler::kernelSource(c, api);
                            },
-                           vendor("ADL"), vendor("IGCL")};
+                           [adl = shared->adl](const Card& c) {
+                               return sampler::adlSource(c, adl ? kFakeAdl : "absent-adl");
+                           },
+                           vendor("IGCL")};
+    if (shared->adl)
+        setAdl(shared->adl->first, shared->adl->second);
     chosen->source = sampler::chooseCard(std::move(lister), std::move(routes));
     return chosen;
 }
@@ -165,15 +187,25 @@ TEST_F(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
          "NVIDIA GeForce RTX 3090 via Windows",
          {"NVML 0000:01:00.0"}},
         {"an AMD card's 523 tenths show as 52, through Windows before ADL",
-         {{kRadeon}, {{"ADL", 70}}},
+         {{kRadeon}, {}, {}, "", {}, std::pair{8, 70000}},
          52,
          "AMD Radeon RX 7800 XT via Windows",
          {}},
-        {"a graphics kernel without a sensor falls back to ADL",
-         {{kRadeon}, {{"ADL", 58}}, {}, "", {{kRadeon.interfacePath, 0}}},
+        {"a graphics kernel without a sensor falls back to ADL's Overdrive 5, in millidegrees",
+         {{kRadeon}, {}, {}, "", {{kRadeon.interfacePath, 0}}, std::pair{5, 57500}},
          58,
          "AMD Radeon RX 7800 XT via ADL",
-         {"ADL 0000:03:00.0"}},
+         {}},
+        {"... to its Overdrive 7 core sensor, in millidegrees",
+         {{kRadeon}, {}, {}, "", {{kRadeon.interfacePath, 0}}, std::pair{7, 61400}},
+         61,
+         "AMD Radeon RX 7800 XT via ADL",
+         {}},
+        {"... to its Overdrive 8 edge sensor, in degrees",
+         {{kRadeon}, {}, {}, "", {{kRadeon.interfacePath, 0}}, std::pair{8, 63000}},
+         63,
+         "AMD Radeon RX 7800 XT via ADL",
+         {}},
         {"a system without the kernel's query falls back to the vendor's library",
          {{kArc}, {{"IGCL", 47}}, {}, "D3DKMTQueryAdapterInfo"},
          47,

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The Windows build's cards as Windows lists them: a display adapter staged
-# in Wine's device tree (it lasts as long as this session's wineserver), read
-# through the stand-in NVML by its bus id, and left alone while it sleeps.
+# in Wine's device tree (it lasts as long as the session's wineserver), read
+# through its maker's stand-in library, and left alone while it sleeps. Wine
+# has no graphics kernel query for temperatures, so an AMD card is read
+# through ADL.
 set -uo pipefail
-exe=${1:?usage: check-gpus.sh KELVANE_EXE PROBE_EXE PREFIX}
+exe=${1:?usage: check-gpus.sh KELVANE_EXE PROBE_EXE PREFIX ADL_DLL}
 probe_exe=${2:?}
 export WINEPREFIX=${3:?}
+adl=${4:?}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/virtual-desktop.sh"
 KELVANE=$exe
@@ -14,36 +17,45 @@ source "$here/lib.sh"
 
 vd_session
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineserver -k 2>/dev/null
-trap 'wineserver -k 2>/dev/null; vd_cleanup' EXIT
+system=$WINEPREFIX/drive_c/windows/system32
+cp "$adl" "$system/atiadlxx.dll"
+trap 'wineserver -k 2>/dev/null; rm -f "$system/atiadlxx.dll"; vd_cleanup' EXIT
 vd_start_display 960x720
-card="NVIDIA GeForce Test"
 calls=$work/calls.log
-touch "$calls"
 calls_now() { wc -l <"$calls"; }
 listed_awake() { probe adapters | grep -x "$card: power 1" >/dev/null; }
 both_read() { [ "$(probe labels | grep -cx "$1")" = 2 ]; }
 
-check "an NVIDIA adapter on bus 1 is staged" probe stage 10DE 2204 01 00 "$card"
-check "... and listed, in D0" listed_awake
+# maker vendor device bus, the card's name and the temperature it reads
+while read -r maker vendor device bus degrees card; do
+    wineserver -k 2>/dev/null
+    : >"$calls"
+    check "$maker: an adapter on bus $bus is staged" probe stage "$vendor" "$device" "$bus" 00 "$card"
+    check "... and listed, in D0" listed_awake
+    env FAKENVML_SCRIPT="$degrees" FAKENVML_CALLS_FILE="Z:$calls" FAKEADL_BUS=$((10#$bus)) \
+        FAKEADL_MILLIDEGREES="${degrees}000" FAKEADL_CALLS_FILE="Z:$calls" \
+        wine "$exe" >"$work/kelvane-$maker.log" 2>&1 &
+    kelvane_pid=$!
+    pids+=($kelvane_pid)
+    check "... its temperature shows" wait_for 30 both_read "$degrees°c"
+    [ "$maker" = NVIDIA ] &&
+        check "... read through NVML by its bus id" grep -qx "0000:$bus:00.0" "$calls"
 
-env FAKENVML_SCRIPT=61 FAKENVML_CALLS_FILE="Z:$calls" wine "$exe" >"$work/kelvane.log" 2>&1 &
-kelvane_pid=$!
-pids+=($kelvane_pid)
-check "its temperature shows" wait_for 30 both_read '61°c'
-check "... read through NVML by its bus id" grep -qx '0000:01:00.0' "$calls"
+    probe power "$card" 4
+    check "... in D3 it shows --°c" wait_for 5 reads '--°c'
+    before=$(calls_now)
+    sleep 5 # what is checked is that nothing happens meanwhile
+    check "... and nothing calls its library for 5 s" test "$(calls_now)" = "$before"
+    check "... and the peak stays" reads "$degrees°c"
+    probe power "$card" 1
+    check "... back in D0 it reads again within 2 s" wait_for 2 both_read "$degrees°c"
 
-probe power "$card" 4
-check "in D3 it shows --°c" wait_for 5 reads '--°c'
-before=$(calls_now)
-sleep 5 # what is checked is that nothing happens meanwhile
-check "... and nothing calls NVML for 5 s" test "$(calls_now)" = "$before"
-check "... and the peak stays" reads '61°c'
-
-probe power "$card" 1
-check "back in D0 it reads again within 2 s" wait_for 2 both_read '61°c'
-
-probe logoff
-check "Kelvane ends with status 0" ended_within 10
-check "... having named the sleep once" test "$(grep -c 'asleep (D3)' "$work/kelvane.log")" = 1
+    probe logoff
+    check "... Kelvane ends with status 0" ended_within 10
+    check "... having named the sleep once" \
+        test "$(grep -c "$card is asleep (D3)" "$work/kelvane-$maker.log")" = 1
+done <<'CARDS'
+NVIDIA 10DE 2204 01 61 NVIDIA GeForce Test
+AMD 1002 747E 03 55 AMD Radeon Test
+CARDS
 summary
