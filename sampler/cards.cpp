@@ -245,6 +245,159 @@ private:
     bool m_readBefore = false;
 };
 
+// IGCL's declarations, from its SDK's documentation; the adapter's
+// properties as their first version has them (the library takes any
+// version's size).
+struct IgclInitArgs {
+    std::uint32_t size;
+    std::uint8_t version;
+    std::uint32_t appVersion, flags, supportedVersion;
+    std::uint8_t applicationId[16];
+};
+struct IgclAdapterProperties {
+    std::uint32_t size;
+    std::uint8_t version;
+    void* deviceId;
+    std::uint32_t deviceIdSize, deviceType, functions;
+    std::uint64_t driverVersion, firmware[3];
+    std::uint32_t vendor, device, revision, eus, subSlices, slices;
+    char name[100];
+    char reserved[108];
+};
+struct IgclTemperatureProperties {
+    std::uint32_t size;
+    std::uint8_t version;
+    std::int32_t type;
+    double maxTemperature;
+};
+constexpr std::int32_t kIgclSensorGpu = 1;                  // CTL_TEMP_SENSORS_GPU
+constexpr std::int32_t kIgclDeviceUnavailable = 0x40000027; // as a card in D3 answers
+
+class IgclSource final : public Source {
+public:
+    IgclSource(Card card, std::string library)
+        : m_card(std::move(card)), m_library(std::move(library))
+    {
+    }
+    ~IgclSource() override { shutdown(); }
+
+    Outcome read(unsigned, Reading& reading) override
+    {
+        const std::string name = m_card.displayName();
+        if (!m_library.load())
+            return {Cause::LibraryMissing, m_library.name() + " was not found"};
+        if (!bind())
+            return {Cause::FunctionMissing, m_library.name() + " has no function " + m_missing};
+        if (!m_handle) {
+            // Version 1.1, with the Level Zero telemetry the sensors come from.
+            IgclInitArgs args{sizeof args, 0, 0x10001, 1, 0, {}};
+            if (m_api.init(&args, &m_handle) != 0) {
+                m_handle = nullptr;
+                return {Cause::InitFailed, "IGCL could not start"};
+            }
+            m_sensor = findSensor();
+        }
+        if (!m_sensor)
+            return {Cause::NoDevice, name + " has no GPU sensor that IGCL reads"};
+        double celsius = 0;
+        const std::int32_t result = m_api.state(m_sensor, &celsius);
+        if (result == kIgclDeviceUnavailable)
+            return {Cause::Asleep, name + " is asleep; Kelvane does not wake it"};
+        if (result != 0 || !(celsius > -1000 && celsius < 1000))
+            return {m_readBefore ? Cause::QueryFailed : Cause::NoDevice,
+                    name + " gives IGCL no temperature"};
+        m_readBefore = true;
+        reading.core = wholeDegrees(static_cast<std::int64_t>(celsius * 1000), 1000);
+        return {Cause::None, name + " via IGCL"};
+    }
+
+    void shutdown() override
+    {
+        if (m_handle)
+            m_api.close(m_handle);
+        m_handle = nullptr;
+        m_sensor = nullptr;
+    }
+
+private:
+    struct Api {
+        std::int32_t (*init)(IgclInitArgs*, void**);
+        std::int32_t (*close)(void*);
+        std::int32_t (*devices)(void*, std::uint32_t*, void**);
+        std::int32_t (*properties)(void*, IgclAdapterProperties*);
+        std::int32_t (*sensors)(void*, std::uint32_t*, void**);
+        std::int32_t (*sensorProperties)(void*, IgclTemperatureProperties*);
+        std::int32_t (*state)(void*, double*);
+    };
+
+    bool bind()
+    {
+        if (m_bound)
+            return m_missing.empty();
+        m_bound = true;
+        const auto resolve = [this](const char* symbol, auto& fn) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(m_library.resolve(symbol));
+            if (!fn && m_missing.empty())
+                m_missing = symbol;
+        };
+        resolve("ctlInit", m_api.init);
+        resolve("ctlClose", m_api.close);
+        resolve("ctlEnumerateDevices", m_api.devices);
+        resolve("ctlGetDeviceProperties", m_api.properties);
+        resolve("ctlEnumTemperatureSensors", m_api.sensors);
+        resolve("ctlTemperatureGetProperties", m_api.sensorProperties);
+        resolve("ctlTemperatureGetState", m_api.state);
+        return m_missing.empty();
+    }
+
+    // Lists of handles, the library's way: the count first, then the list.
+    template <class F> std::vector<void*> handles(F list)
+    {
+        std::uint32_t count = 0;
+        if (list(&count, nullptr) != 0 || count == 0 || count > 64)
+            return {};
+        std::vector<void*> found(count);
+        if (list(&count, found.data()) != 0)
+            return {};
+        found.resize(std::min<std::size_t>(count, found.size()));
+        return found;
+    }
+
+    // The first adapter with the card's PCI ids, and its GPU sensor.
+    void* findSensor()
+    {
+        for (void* adapter :
+             handles([this](std::uint32_t*n, void**h) { return m_api.devices(m_handle, n, h); })) {
+            std::uint64_t luid = 0;
+            IgclAdapterProperties p{};
+            p.size = sizeof p;
+            p.deviceId = &luid;
+            p.deviceIdSize = sizeof luid;
+            if (m_api.properties(adapter, &p) != 0 || p.vendor != m_card.vendor ||
+                p.device != m_card.device)
+                continue;
+            for (void* sensor :
+                 handles([&](std::uint32_t*n, void**h) { return m_api.sensors(adapter, n, h); })) {
+                IgclTemperatureProperties t{};
+                t.size = sizeof t;
+                if (m_api.sensorProperties(sensor, &t) == 0 && t.type == kIgclSensorGpu)
+                    return sensor;
+            }
+            return nullptr;
+        }
+        return nullptr;
+    }
+
+    Card m_card;
+    tk::Library m_library;
+    Api m_api{};
+    bool m_bound = false;
+    std::string m_missing;
+    void* m_handle = nullptr;
+    void* m_sensor = nullptr;
+    bool m_readBefore = false;
+};
+
 class Chooser final : public Source {
 public:
     Chooser(CardLister lister, Routes routes)
@@ -381,6 +534,11 @@ std::unique_ptr<Source> kernelSource(const Card& card, const KernelApi& api)
 std::unique_ptr<Source> adlSource(const Card& card, std::string library)
 {
     return std::make_unique<AdlSource>(card, std::move(library));
+}
+
+std::unique_ptr<Source> igclSource(const Card& card, std::string library)
+{
+    return std::make_unique<IgclSource>(card, std::move(library));
 }
 
 } // namespace sampler

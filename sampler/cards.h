@@ -83,4 +83,8 @@ std::unique_ptr<Source> kernelSource(const Card& card, const KernelApi& api);
 // location and its Overdrive version.
 std::unique_ptr<Source> adlSource(const Card& card, std::string library);
 
+// Intel's graphics control library (IGCL, loaded from this path), by the
+// card's PCI ids and its GPU sensor.
+std::unique_ptr<Source> igclSource(const Card& card, std::string library);
+
 } // namespace sampler

@@ -251,6 +251,9 @@ std::unique_ptr<Source> defaultSource()
     };
     routes.kernel = [api = kernelApi()](const Card& card) { return kernelSource(card, api); };
     routes.adl = [](const Card& card) { return adlSource(card, inSystemFolder(L"atiadlxx.dll")); };
+    routes.igcl = [](const Card& card) {
+        return igclSource(card, inSystemFolder(L"ControlLib.dll"));
+    };
     return chooseCard(std::move(lister), std::move(routes));
 }
 

@@ -12,18 +12,23 @@ namespace {
 
 #ifdef _WIN32
 const std::string kFakeAdl = KELVANE_FAKE_NVML_DIR "/adl/atiadlxx.dll";
+const std::string kFakeIgcl = KELVANE_FAKE_NVML_DIR "/igcl/ControlLib.dll";
 #else
 const std::string kFakeAdl = KELVANE_FAKE_NVML_DIR "/adl/libatiadlxx.so";
+const std::string kFakeIgcl = KELVANE_FAKE_NVML_DIR "/igcl/libControlLib.so";
 #endif
 
-// The stand-in ADL's Overdrive version and temperature for the card on bus 3.
-void setAdl(int overdrive, int millidegrees)
+// A stand-in library's control function.
+template <class F> F control(const std::string& library, const char* name)
 {
-    static tk::Library adl(kFakeAdl);
-    auto set = reinterpret_cast<void (*)(int, int, int)>(adl.load() ? adl.resolve("fakeadl_set")
-                                                                    : nullptr);
-    ASSERT_TRUE(set) << kFakeAdl;
-    set(overdrive, millidegrees, 3);
+    static std::map<std::string, std::unique_ptr<tk::Library>> loaded;
+    auto& lib = loaded[library];
+    if (!lib)
+        lib = std::make_unique<tk::Library>(library);
+    auto fn = reinterpret_cast<F>(lib->load() ? lib->resolve(name) : nullptr);
+    if (!fn)
+        throw std::runtime_error(library + " has no " + name);
+    return fn;
 }
 
 constexpr std::int64_t kMissing = -1000; // the route's library is not there
@@ -103,11 +108,12 @@ private:
 
 struct Machine {
     std::vector<Card> cards = {};
-    std::map<std::string, std::int64_t> vendors = {}; // NVML, IGCL: absent is kMissing
+    std::map<std::string, std::int64_t> vendors = {}; // NVML's answer; none: not installed
     std::map<std::string, PowerData> power = {};      // by name; absent: the card has no power data
     std::string kernelMissing = {};
     std::map<std::wstring, std::uint32_t> tenths = {}; // over the usual ones
     std::optional<std::pair<int, int>> adl = {};       // Overdrive version, millidegrees
+    std::optional<std::pair<double, int>> igcl = {};   // the Arc's °C, 1 when unavailable
 };
 
 struct Chosen {
@@ -148,9 +154,15 @@ std::unique_ptr<Chosen> choose(Machine machine)
                            [adl = shared->adl](const Card& c) {
                                return sampler::adlSource(c, adl ? kFakeAdl : "absent-adl");
                            },
-                           vendor("IGCL")};
+                           [igcl = shared->igcl](const Card& c) {
+                               return sampler::igclSource(c, igcl ? kFakeIgcl : "absent-igcl");
+                           }};
     if (shared->adl)
-        setAdl(shared->adl->first, shared->adl->second);
+        control<void (*)(int, int, int)>(kFakeAdl, "fakeadl_set")(shared->adl->first,
+                                                                  shared->adl->second, 3);
+    if (shared->igcl)
+        control<void (*)(unsigned, double, int)>(kFakeIgcl, "fakeigcl_set")(
+            kArc.device, shared->igcl->first, shared->igcl->second);
     chosen->source = sampler::chooseCard(std::move(lister), std::move(routes));
     return chosen;
 }
@@ -206,16 +218,21 @@ TEST_F(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
          63,
          "AMD Radeon RX 7800 XT via ADL",
          {}},
-        {"a system without the kernel's query falls back to the vendor's library",
-         {{kArc}, {{"IGCL", 47}}, {}, "D3DKMTQueryAdapterInfo"},
+        {"a system without the kernel's query falls back to IGCL's GPU sensor, 46.5 °C as 47",
+         {{kArc}, {}, {}, "D3DKMTQueryAdapterInfo", {}, {}, std::pair{46.5, 0}},
          47,
          "Intel Arc A770 via IGCL",
-         {"IGCL 0000:04:00.0"}},
+         {}},
+        {"IGCL's \"device unavailable\" is a card asleep",
+         {{kArc}, {}, {}, "D3DKMTQueryAdapterInfo", {}, {}, std::pair{46.5, 1}},
+         sampler::kUnread,
+         "Intel Arc A770 is asleep; Kelvane does not wake it",
+         {}},
         {"an Intel iGPU on bus 0 without a sensor gives way to the NVIDIA card on bus 1",
-         {{kGeForce, kUhd}, {{"NVML", 66}}},
+         {{kGeForce, kUhd}, {{"NVML", 66}}, {}, "", {}, {}, std::pair{50.0, 0}},
          66,
          "NVIDIA GeForce RTX 3090 via NVML",
-         {"IGCL 0000:00:02.0", "NVML 0000:01:00.0"}},
+         {"NVML 0000:01:00.0"}},
         {"the Basic Render adapter is never chosen",
          {{kBasicRender, kRadeon}},
          52,
@@ -235,7 +252,7 @@ TEST_F(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
          {{kUhd, kBasicRender}},
          sampler::kUnread,
          "Intel UHD Graphics has no temperature sensor that Windows reads",
-         {"IGCL 0000:00:02.0"}},
+         {}},
         {"a failing query is that reading's failure, not the card's end",
          {{kGeForce}, {{"NVML", kFailing}}},
          sampler::kUnread,

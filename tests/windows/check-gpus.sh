@@ -2,13 +2,14 @@
 # The Windows build's cards as Windows lists them: a display adapter staged
 # in Wine's device tree (it lasts as long as the session's wineserver), read
 # through its maker's stand-in library, and left alone while it sleeps. Wine
-# has no graphics kernel query for temperatures, so an AMD card is read
-# through ADL.
+# has no graphics kernel query for temperatures, so AMD and Intel cards are
+# read through ADL and IGCL.
 set -uo pipefail
-exe=${1:?usage: check-gpus.sh KELVANE_EXE PROBE_EXE PREFIX ADL_DLL}
+exe=${1:?usage: check-gpus.sh KELVANE_EXE PROBE_EXE PREFIX ADL_DLL IGCL_DLL}
 probe_exe=${2:?}
 export WINEPREFIX=${3:?}
 adl=${4:?}
+igcl=${5:?}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/virtual-desktop.sh"
 KELVANE=$exe
@@ -19,7 +20,8 @@ vd_session
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 system=$WINEPREFIX/drive_c/windows/system32
 cp "$adl" "$system/atiadlxx.dll"
-trap 'wineserver -k 2>/dev/null; rm -f "$system/atiadlxx.dll"; vd_cleanup' EXIT
+cp "$igcl" "$system/ControlLib.dll"
+trap 'wineserver -k 2>/dev/null; rm -f "$system/atiadlxx.dll" "$system/ControlLib.dll"; vd_cleanup' EXIT
 vd_start_display 960x720
 calls=$work/calls.log
 calls_now() { wc -l <"$calls"; }
@@ -34,6 +36,7 @@ while read -r maker vendor device bus degrees card; do
     check "... and listed, in D0" listed_awake
     env FAKENVML_SCRIPT="$degrees" FAKENVML_CALLS_FILE="Z:$calls" FAKEADL_BUS=$((10#$bus)) \
         FAKEADL_MILLIDEGREES="${degrees}000" FAKEADL_CALLS_FILE="Z:$calls" \
+        FAKEIGCL_DEVICE="$device" FAKEIGCL_CELSIUS="$degrees" FAKEIGCL_CALLS_FILE="Z:$calls" \
         wine "$exe" >"$work/kelvane-$maker.log" 2>&1 &
     kelvane_pid=$!
     pids+=($kelvane_pid)
@@ -57,5 +60,6 @@ while read -r maker vendor device bus degrees card; do
 done <<'CARDS'
 NVIDIA 10DE 2204 01 61 NVIDIA GeForce Test
 AMD 1002 747E 03 55 AMD Radeon Test
+Intel 8086 56A0 04 47 Intel Arc Test
 CARDS
 summary

@@ -31,6 +31,10 @@ imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | 
 check "kelvane.exe imports only KERNEL32 and msvcrt (got: $imports)" test "$imports" = "KERNEL32.dll msvcrt.dll "
 
 vd_start_display 960x720
+# An AMD and an Intel card, so that Kelvane goes for their makers' libraries
+# too (Wine's graphics kernel reads neither).
+probe stage 1002 747E 03 00 "AMD Radeon Test"
+probe stage 8086 56A0 04 00 "Intel Arc Test"
 start_tray
 (cd "$work/cwd" && exec wine "$work/app/kelvane.exe") >"$work/kelvane.log" 2>&1 &
 kelvane_pid=$!
