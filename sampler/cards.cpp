@@ -68,7 +68,7 @@ public:
         const std::string name = m_card.displayName();
         if (!m_api.missing.empty())
             return {Cause::FunctionMissing,
-                    "Windows has no " + m_api.missing +
+                    name + ": Windows has no " + m_api.missing +
                         " (Windows 10 1803 or later reads GPU temperatures)"};
         KmtOpenAdapter open{m_card.interfacePath.c_str(), 0, 0, 0};
         if (m_api.open(&open) != 0)

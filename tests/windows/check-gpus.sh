@@ -26,7 +26,7 @@ vd_start_display 960x720
 calls=$work/calls.log
 calls_now() { wc -l <"$calls"; }
 listed_awake() { probe adapters | grep -x "$card: power 1" >/dev/null; }
-both_read() { [ "$(probe labels | grep -cx "$1")" = 2 ]; }
+both_read() { [ "$(probe labels | grep -cx -e "$1")" = 2 ]; }
 
 # maker vendor device bus, the card's name and the temperature it reads
 while read -r maker vendor device bus degrees card; do
@@ -62,4 +62,19 @@ NVIDIA 10DE 2204 01 61 NVIDIA GeForce Test
 AMD 1002 747E 03 55 AMD Radeon Test
 Intel 8086 56A0 04 47 Intel Arc Test
 CARDS
+
+# No library at all, and Wine's graphics kernel reads nothing: no number, and
+# the first route's reason, said once.
+wineserver -k 2>/dev/null
+rm "$system/atiadlxx.dll" "$system/ControlLib.dll"
+probe stage 1002 747E 03 00 "AMD Radeon Test"
+wine "$exe" >"$work/nothing.log" 2>&1 &
+kelvane_pid=$!
+pids+=($kelvane_pid)
+check "with no library for its card the popup shows --°c" wait_for 30 both_read '--°c'
+check "... and Kelvane keeps running" kill -0 "$kelvane_pid"
+check "... having said why once" test "$(tr -d '\r' <"$work/nothing.log")" = \
+    "kelvane: no GPU temperature: AMD Radeon Test: Windows has no D3DKMTQueryAdapterInfo (Windows 10 1803 or later reads GPU temperatures)"
+probe logoff
+ended_within 10
 summary
