@@ -55,11 +55,11 @@ sanitize:
 # left it.
 BENCH_DIR ?= $(BUILD_DIR)-bench
 IDLE ?= 60
-bench:
-	@scripts/install-deps build bench
+bench: windows-build
+	@scripts/install-deps build bench test
 	@cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BENCH_DIR) -j$(JOBS)
-	@bench/run-benchmarks.sh $(BENCH_DIR) $(IDLE)
+	@KELVANE_WINDOWS_BUILD=$(CURDIR)/$(WINDOWS_DIR) bench/run-benchmarks.sh $(BENCH_DIR) $(IDLE)
 
 # Kelvane driven hard for DURATION seconds (10 minutes unless given).
 DURATION ?= 600

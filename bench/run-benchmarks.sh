@@ -81,6 +81,17 @@ release_ns=$(QT_QPA_PLATFORM=offscreen "$build/bench/bench_tick" --benchmark_fil
 slow=$(QT_QPA_PLATFORM=offscreen "$build/bench/bench_slow_driver" 30 2>/dev/null)
 slow_field() { awk -v k="$1" '$1 == k { print $2 }' <<<"$slow"; }
 
+# The Windows routes, under Wine in a prefix of their own with the stand-ins.
+windows=${KELVANE_WINDOWS_BUILD:-}
+routes=""
+if [ -n "$windows" ] && [ -f "$windows/bench/bench_routes.exe" ]; then
+    export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    wineboot --init >/dev/null 2>&1
+    routes=$(wine "$windows/bench/bench_routes.exe" "Z:$windows/tests/fakenvml" 2>/dev/null | tr -d '\r')
+    wineserver -k 2>/dev/null || true
+fi
+route_field() { awk -v r="$1" -v f="$2" '$1 == r { print $f }' <<<"$routes"; }
+
 cat <<EOT
 Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores; Xvfb 960x720, trayer, stand-in NVML.
 
@@ -96,6 +107,10 @@ Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(
 | driver taking 200 ms to initialise, released after every reading (30 s): wall time inside the driver | $(slow_field inside_driver_percent) % | | | ≤ 10 % |
 | ... seconds between readings | $(slow_field seconds_between_readings) s | | | ≥ 2 s |
 | ... process CPU share | $(slow_field cpu_percent) % | | | measured |
+| Windows under Wine: one reading through NVML, opened and let go / kept open | $(route_field NVML 2) / $(route_field NVML 3) µs | | | measured |
+| ... through ADL | $(route_field ADL 2) / $(route_field ADL 3) µs | | | measured |
+| ... through IGCL | $(route_field IGCL 2) / $(route_field IGCL 3) µs | | | measured |
+| ... through the chooser as Kelvane runs it (Wine lists no card: NVML by index) | $(route_field chosen 2) / $(route_field chosen 3) µs | | | measured |
 | full slide down (median of 9) | ${slide_down} ms | 85 ms nominal | $(ratio "$slide_down" 85) | ≤ 1.5 × |
 | full slide up (median of 9) | ${slide_up} ms | 86 ms nominal | $(ratio "$slide_up" 86) | ≤ 1.5 × |
 EOT

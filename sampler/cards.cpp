@@ -470,7 +470,9 @@ private:
         if (cards.empty() && m_routes.nvml) {
             // Nothing listed (an older system, or Wine): NVML finds its own
             // first GPU.
-            Candidate c{Card{}, {}, 0};
+            Card none;
+            none.token = SIZE_MAX; // no device of the lister's, nor its power
+            Candidate c{none, {}, 0};
             c.sources.push_back(m_routes.nvml(c.card));
             m_candidates.push_back(std::move(c));
         }
