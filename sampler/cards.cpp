@@ -29,20 +29,6 @@ bool unusable(Cause cause)
            cause == Cause::InitFailed || cause == Cause::NoDevice;
 }
 
-const char* vendorName(unsigned vendor)
-{
-    switch (vendor) {
-    case 0x10de:
-        return "NVIDIA";
-    case 0x1002:
-        return "AMD";
-    case 0x8086:
-        return "Intel";
-    default:
-        return nullptr;
-    }
-}
-
 std::vector<Route Routes::*> routesFor(unsigned vendor)
 {
     switch (vendor) {
@@ -100,6 +86,52 @@ private:
     bool m_readBefore = false;
 };
 
+// What the vendor libraries' routes share: the library, whose functions are
+// looked up once, and whether the card was ever read this way (a failure
+// before the first reading means the route cannot read the card at all).
+class VendorSource : public Source {
+protected:
+    VendorSource(Card card, std::string library)
+        : m_card(std::move(card)), m_library(std::move(library))
+    {
+    }
+
+    // Why the library cannot be used, if it cannot; looks its functions up
+    // with lookUp the first time.
+    template <class LookUp> std::optional<Outcome> unusableLibrary(LookUp lookUp)
+    {
+        if (!m_library.load())
+            return Outcome{Cause::LibraryMissing, m_library.name() + " was not found"};
+        if (!m_bound) {
+            m_bound = true;
+            lookUp();
+        }
+        if (!m_missing.empty())
+            return Outcome{Cause::FunctionMissing,
+                           m_library.name() + " has no function " + m_missing};
+        return std::nullopt;
+    }
+    template <class F> void resolve(const char* symbol, F& fn, bool needed = true)
+    {
+        fn = reinterpret_cast<F>(m_library.resolve(symbol));
+        if (!fn && needed && m_missing.empty())
+            m_missing = symbol;
+    }
+    Outcome noTemperature(const char* via) const
+    {
+        return {m_readBefore ? Cause::QueryFailed : Cause::NoDevice,
+                m_card.displayName() + " gives " + via + " no temperature"};
+    }
+
+    Card m_card;
+    tk::Library m_library;
+    bool m_readBefore = false;
+
+private:
+    bool m_bound = false;
+    std::string m_missing;
+};
+
 // ADL's declarations, from its SDK's documentation (Windows layouts).
 struct AdlAdapterInfo {
     int size, index;
@@ -122,21 +154,16 @@ struct AdlPmLog {
 };
 constexpr int kAdlPmLogEdge = 8; // ADL_PMLOG_TEMPERATURE_EDGE, in degrees
 
-class AdlSource final : public Source {
+class AdlSource final : public VendorSource {
 public:
-    AdlSource(Card card, std::string library)
-        : m_card(std::move(card)), m_library(std::move(library))
-    {
-    }
+    AdlSource(Card card, std::string library) : VendorSource(std::move(card), std::move(library)) {}
     ~AdlSource() override { shutdown(); }
 
     Outcome read(unsigned, Reading& reading) override
     {
         const std::string name = m_card.displayName();
-        if (!m_library.load())
-            return {Cause::LibraryMissing, m_library.name() + " was not found"};
-        if (!bind())
-            return {Cause::FunctionMissing, m_library.name() + " has no function " + m_missing};
+        if (auto why = unusableLibrary([this] { lookUp(); }))
+            return *why;
         if (!m_context) {
             // Every adapter, not only those with a display: a laptop's
             // discrete GPU drives none.
@@ -168,8 +195,7 @@ public:
             }
         }
         if (millidegrees == kUnread)
-            return {m_readBefore ? Cause::QueryFailed : Cause::NoDevice,
-                    name + " gives ADL no temperature"};
+            return noTemperature("ADL");
         m_readBefore = true;
         reading.core = wholeDegrees(millidegrees, 1000);
         return {Cause::None, name + " via ADL"};
@@ -194,25 +220,16 @@ private:
         int (*pmlog)(void*, int, AdlPmLog*);
     };
 
-    bool bind()
+    void lookUp()
     {
-        if (m_bound)
-            return m_missing.empty();
-        m_bound = true;
-        const auto resolve = [this](const char* symbol, auto& fn, bool needed) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(m_library.resolve(symbol));
-            if (!fn && needed && m_missing.empty())
-                m_missing = symbol;
-        };
-        resolve("ADL2_Main_Control_Create", m_api.create, true);
-        resolve("ADL2_Main_Control_Destroy", m_api.destroy, true);
-        resolve("ADL2_Adapter_NumberOfAdapters_Get", m_api.count, true);
-        resolve("ADL2_Adapter_AdapterInfo_Get", m_api.info, true);
-        resolve("ADL2_Overdrive_Caps", m_api.caps, true);
+        resolve("ADL2_Main_Control_Create", m_api.create);
+        resolve("ADL2_Main_Control_Destroy", m_api.destroy);
+        resolve("ADL2_Adapter_NumberOfAdapters_Get", m_api.count);
+        resolve("ADL2_Adapter_AdapterInfo_Get", m_api.info);
+        resolve("ADL2_Overdrive_Caps", m_api.caps);
         resolve("ADL2_Overdrive5_Temperature_Get", m_api.od5, false);
         resolve("ADL2_OverdriveN_Temperature_Get", m_api.odn, false);
         resolve("ADL2_New_QueryPMLogData_Get", m_api.pmlog, false);
-        return m_missing.empty();
     }
 
     // ADL lists each card once per output; the first entry at the card's
@@ -235,14 +252,9 @@ private:
         return -1;
     }
 
-    Card m_card;
-    tk::Library m_library;
     Api m_api{};
-    bool m_bound = false;
-    std::string m_missing;
     void* m_context = nullptr;
     int m_index = -1;
-    bool m_readBefore = false;
 };
 
 // IGCL's declarations, from its SDK's documentation; the adapter's
@@ -273,10 +285,9 @@ struct IgclTemperatureProperties {
 constexpr std::int32_t kIgclSensorGpu = 1;                  // CTL_TEMP_SENSORS_GPU
 constexpr std::int32_t kIgclDeviceUnavailable = 0x40000027; // as a card in D3 answers
 
-class IgclSource final : public Source {
+class IgclSource final : public VendorSource {
 public:
-    IgclSource(Card card, std::string library)
-        : m_card(std::move(card)), m_library(std::move(library))
+    IgclSource(Card card, std::string library) : VendorSource(std::move(card), std::move(library))
     {
     }
     ~IgclSource() override { shutdown(); }
@@ -284,10 +295,8 @@ public:
     Outcome read(unsigned, Reading& reading) override
     {
         const std::string name = m_card.displayName();
-        if (!m_library.load())
-            return {Cause::LibraryMissing, m_library.name() + " was not found"};
-        if (!bind())
-            return {Cause::FunctionMissing, m_library.name() + " has no function " + m_missing};
+        if (auto why = unusableLibrary([this] { lookUp(); }))
+            return *why;
         if (!m_handle) {
             // Version 1.1, with the Level Zero telemetry the sensors come from.
             IgclInitArgs args{sizeof args, 0, 0x10001, 1, 0, {}};
@@ -304,8 +313,7 @@ public:
         if (result == kIgclDeviceUnavailable)
             return {Cause::Asleep, name + " is asleep; Kelvane does not wake it"};
         if (result != 0 || !(celsius > -1000 && celsius < 1000))
-            return {m_readBefore ? Cause::QueryFailed : Cause::NoDevice,
-                    name + " gives IGCL no temperature"};
+            return noTemperature("IGCL");
         m_readBefore = true;
         reading.core = wholeDegrees(static_cast<std::int64_t>(celsius * 1000), 1000);
         return {Cause::None, name + " via IGCL"};
@@ -330,16 +338,8 @@ private:
         std::int32_t (*state)(void*, double*);
     };
 
-    bool bind()
+    void lookUp()
     {
-        if (m_bound)
-            return m_missing.empty();
-        m_bound = true;
-        const auto resolve = [this](const char* symbol, auto& fn) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(m_library.resolve(symbol));
-            if (!fn && m_missing.empty())
-                m_missing = symbol;
-        };
         resolve("ctlInit", m_api.init);
         resolve("ctlClose", m_api.close);
         resolve("ctlEnumerateDevices", m_api.devices);
@@ -347,7 +347,6 @@ private:
         resolve("ctlEnumTemperatureSensors", m_api.sensors);
         resolve("ctlTemperatureGetProperties", m_api.sensorProperties);
         resolve("ctlTemperatureGetState", m_api.state);
-        return m_missing.empty();
     }
 
     // Lists of handles, the library's way: the count first, then the list.
@@ -388,14 +387,9 @@ private:
         return nullptr;
     }
 
-    Card m_card;
-    tk::Library m_library;
     Api m_api{};
-    bool m_bound = false;
-    std::string m_missing;
     void* m_handle = nullptr;
     void* m_sensor = nullptr;
-    bool m_readBefore = false;
 };
 
 class Chooser final : public Source {
@@ -502,6 +496,20 @@ private:
 
 } // namespace
 
+const char* makerName(unsigned vendor)
+{
+    switch (vendor) {
+    case 0x10de:
+        return "NVIDIA";
+    case 0x1002:
+        return "AMD";
+    case 0x8086:
+        return "Intel";
+    default:
+        return nullptr;
+    }
+}
+
 std::string Card::pciAddress() const
 {
     // By hand: mingw's printf family would more than double the program.
@@ -519,7 +527,7 @@ std::string Card::displayName() const
 {
     if (!name.empty())
         return name;
-    const char* maker = vendorName(vendor);
+    const char* maker = makerName(vendor);
     return std::string(maker ? maker : "The") + " GPU" + (bus ? " " + pciAddress() : "");
 }
 

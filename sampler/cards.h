@@ -11,6 +11,9 @@
 
 namespace sampler {
 
+// The maker of a PCI vendor id ("NVIDIA", "AMD", "Intel"), or null.
+const char* makerName(unsigned vendor);
+
 // A display adapter as Windows lists it.
 struct Card {
     unsigned vendor = 0; // PCI vendor id; 0 for Wine's own adapter

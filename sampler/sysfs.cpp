@@ -1,6 +1,7 @@
 #include "sysfs.h"
 
 #include "attribute.h"
+#include "cards.h"
 
 #include "toolkit/base/error.h"
 
@@ -99,16 +100,8 @@ void Sysfs::setReadObserver(std::function<void(const std::string&)> observer)
 
 std::string DrmCard::vendorName() const
 {
-    switch (vendor) {
-    case 0x10de:
-        return "NVIDIA";
-    case 0x1002:
-        return "AMD";
-    case 0x8086:
-        return "Intel";
-    default:
-        return "GPU";
-    }
+    const char* maker = makerName(vendor);
+    return maker ? maker : "GPU";
 }
 
 std::vector<DrmCard> drmCards(const Sysfs& sysfs)

@@ -1,6 +1,7 @@
 #include "support/support.h"
 
 #include "sampler/cards.h"
+#include "sampler/nvml.h"
 
 #include <map>
 
@@ -30,9 +31,6 @@ template <class F> F control(const std::string& library, const char* name)
         throw std::runtime_error(library + " has no " + name);
     return fn;
 }
-
-constexpr std::int64_t kMissing = -1000; // the route's library is not there
-constexpr std::int64_t kFailing = -2000; // the route's query fails this time
 
 const Card kGeForce{0x10de, 0x2204, 1, 0, 0, L"\\\\?\\pci#ven_10de", "NVIDIA GeForce RTX 3090"};
 const Card kRadeon{0x1002, 0x747e, 3, 0, 0, L"\\\\?\\pci#ven_1002", "AMD Radeon RX 7800 XT"};
@@ -71,45 +69,10 @@ sampler::KernelApi fakeKernel(std::string missing = {})
     return api;
 }
 
-// A vendor library's answer, the same for every card it is asked about;
-// every call is logged as "route card".
-class FakeRoute final : public sampler::Source {
-public:
-    FakeRoute(std::string route, const Card& card, std::int64_t answer,
-              std::vector<std::string>& log)
-        : m_route(std::move(route)), m_card(card), m_answer(answer), m_log(log)
-    {
-    }
-    sampler::Outcome read(unsigned, sampler::Reading& reading) override
-    {
-        m_log.push_back(m_route + " " + (m_card.bus ? m_card.pciAddress() : "by index"));
-        if (m_answer == kMissing)
-            return {Cause::LibraryMissing, m_route + " was not found"};
-        m_open = true;
-        if (m_answer == kFailing)
-            return {Cause::QueryFailed, m_route + " failed"};
-        reading.core = m_answer;
-        return {Cause::None, m_card.displayName() + " via " + m_route};
-    }
-    void shutdown() override
-    {
-        if (m_open)
-            m_log.push_back(m_route + " let go");
-        m_open = false;
-    }
-
-private:
-    std::string m_route;
-    Card m_card;
-    std::int64_t m_answer;
-    std::vector<std::string>& m_log;
-    bool m_open = false;
-};
-
 struct Machine {
     std::vector<Card> cards = {};
-    std::map<std::string, std::int64_t> vendors = {}; // NVML's answer; none: not installed
-    std::map<std::string, PowerData> power = {};      // by name; absent: the card has no power data
+    std::optional<int> nvml = {}; // the stand-in NVML's reading (1000: it fails); none: no NVML
+    std::map<std::string, PowerData> power = {}; // by name; absent: the card has no power data
     std::string kernelMissing = {};
     std::map<std::wstring, std::uint32_t> tenths = {}; // over the usual ones
     std::optional<std::pair<int, int>> adl = {};       // Overdrive version, millidegrees
@@ -118,7 +81,6 @@ struct Machine {
 
 struct Chosen {
     std::unique_ptr<sampler::Source> source;
-    std::vector<std::string> log;
     std::shared_ptr<Machine> machine;
 };
 
@@ -140,14 +102,10 @@ std::unique_ptr<Chosen> choose(Machine machine)
                                    return it == shared->power.end() ? std::nullopt
                                                                     : std::optional(it->second);
                                }};
-    auto vendor = [shared, log = &chosen->log](const std::string& route) {
-        return [shared, log, route](const Card& card) {
-            const auto it = shared->vendors.find(route);
-            return std::make_unique<FakeRoute>(
-                route, card, it == shared->vendors.end() ? kMissing : it->second, *log);
-        };
-    };
-    sampler::Routes routes{vendor("NVML"),
+    sampler::Routes routes{[nvml = shared->nvml.has_value()](const Card& c) {
+                               return std::make_unique<sampler::NvmlSource>(
+                                   nvml ? support::kNvmlName : "absent-nvml", c.pciAddress());
+                           },
                            [api = fakeKernel(shared->kernelMissing)](const Card& c) {
                                return sampler::kernelSource(c, api);
                            },
@@ -175,7 +133,16 @@ protected:
                     {kUhd.interfacePath, 0},        {kGeForce.interfacePath, 601},
                     {kUnplaced.interfacePath, 480}, {kBasicRender.interfacePath, 300}};
         g_openAdapters = g_opens = 0;
+        m_nvml.reset();
     }
+    void script(const Machine& machine)
+    {
+        if (machine.nvml)
+            m_nvml.script({*machine.nvml}, {*machine.nvml == 1000 ? 999 : 0});
+    }
+    int nvmlReads() const { return m_nvml.counts().temperature + m_nvml.counts().temperatureV; }
+
+    support::FakeNvml m_nvml;
 };
 
 TEST_F(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
@@ -186,100 +153,93 @@ TEST_F(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
         Machine machine;
         std::int64_t core; // sampler::kUnread: no reading
         std::string tooltip;
-        std::vector<std::string> calls;
+        int nvmlReads = 0;
     } rows[] = {
-        {"an awake NVIDIA card is read through NVML by its bus id",
-         {{kGeForce}, {{"NVML", 64}}, {{kGeForce.name, awake}}},
+        {"an awake NVIDIA card is read through NVML",
+         {{kGeForce}, 64, {{kGeForce.name, awake}}},
          64,
-         "NVIDIA GeForce RTX 3090 via NVML",
-         {"NVML 0000:01:00.0"}},
+         "Stand-in GPU via NVML",
+         1},
         {"without NVML an NVIDIA card is read through Windows",
          {{kGeForce}},
          60,
-         "NVIDIA GeForce RTX 3090 via Windows",
-         {"NVML 0000:01:00.0"}},
+         "NVIDIA GeForce RTX 3090 via Windows"},
         {"an AMD card's 523 tenths show as 52, through Windows before ADL",
          {{kRadeon}, {}, {}, "", {}, std::pair{8, 70000}},
          52,
-         "AMD Radeon RX 7800 XT via Windows",
-         {}},
+         "AMD Radeon RX 7800 XT via Windows"},
         {"a graphics kernel without a sensor falls back to ADL's Overdrive 5, in millidegrees",
          {{kRadeon}, {}, {}, "", {{kRadeon.interfacePath, 0}}, std::pair{5, 57500}},
          58,
-         "AMD Radeon RX 7800 XT via ADL",
-         {}},
+         "AMD Radeon RX 7800 XT via ADL"},
         {"... to its Overdrive 7 core sensor, in millidegrees",
          {{kRadeon}, {}, {}, "", {{kRadeon.interfacePath, 0}}, std::pair{7, 61400}},
          61,
-         "AMD Radeon RX 7800 XT via ADL",
-         {}},
+         "AMD Radeon RX 7800 XT via ADL"},
         {"... to its Overdrive 8 edge sensor, in degrees",
          {{kRadeon}, {}, {}, "", {{kRadeon.interfacePath, 0}}, std::pair{8, 63000}},
          63,
-         "AMD Radeon RX 7800 XT via ADL",
-         {}},
+         "AMD Radeon RX 7800 XT via ADL"},
         {"a system without the kernel's query falls back to IGCL's GPU sensor, 46.5 °C as 47",
          {{kArc}, {}, {}, "D3DKMTQueryAdapterInfo", {}, {}, std::pair{46.5, 0}},
          47,
-         "Intel Arc A770 via IGCL",
-         {}},
+         "Intel Arc A770 via IGCL"},
         {"IGCL's \"device unavailable\" is a card asleep",
          {{kArc}, {}, {}, "D3DKMTQueryAdapterInfo", {}, {}, std::pair{46.5, 1}},
          sampler::kUnread,
-         "Intel Arc A770 is asleep; Kelvane does not wake it",
-         {}},
+         "Intel Arc A770 is asleep; Kelvane does not wake it"},
         {"an Intel iGPU on bus 0 without a sensor gives way to the NVIDIA card on bus 1",
-         {{kGeForce, kUhd}, {{"NVML", 66}}, {}, "", {}, {}, std::pair{50.0, 0}},
+         {{kGeForce, kUhd}, 66, {}, "", {}, {}, std::pair{50.0, 0}},
          66,
-         "NVIDIA GeForce RTX 3090 via NVML",
-         {"NVML 0000:01:00.0"}},
+         "Stand-in GPU via NVML",
+         1},
         {"the Basic Render adapter is never chosen",
          {{kBasicRender, kRadeon}},
          52,
-         "AMD Radeon RX 7800 XT via Windows",
-         {}},
+         "AMD Radeon RX 7800 XT via Windows"},
         {"a card without a location comes after those with one",
          {{kUnplaced, kArc}},
          62,
-         "Intel Arc A770 via Windows",
-         {}},
+         "Intel Arc A770 via Windows"},
         {"with no card listed NVML finds its own first GPU",
-         {{}, {{"NVML", 41}}},
+         {{}, 41},
          41,
-         "The GPU via NVML",
-         {"NVML by index"}},
+         "Stand-in GPU via NVML",
+         1},
         {"no route at all is one cause: the first card's",
          {{kUhd, kBasicRender}},
          sampler::kUnread,
-         "Intel UHD Graphics has no temperature sensor that Windows reads",
-         {}},
+         "Intel UHD Graphics has no temperature sensor that Windows reads"},
         {"a failing query is that reading's failure, not the card's end",
-         {{kGeForce}, {{"NVML", kFailing}}},
+         {{kGeForce}, 1000},
          sampler::kUnread,
-         "NVML failed",
-         {"NVML 0000:01:00.0"}},
+         "Stand-in GPU: no temperature (Stand-in error)",
+         1},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
+        script(r.machine);
         auto chosen = choose(r.machine);
         sampler::Reading reading;
         const sampler::Outcome outcome = chosen->source->read(0, reading);
         EXPECT_EQ(reading.core, r.core);
         EXPECT_EQ(outcome.detail, r.tooltip);
         EXPECT_EQ(outcome.ok(), r.core != sampler::kUnread);
-        EXPECT_EQ(chosen->log, r.calls);
+        EXPECT_EQ(nvmlReads(), r.nvmlReads);
         EXPECT_EQ(g_openAdapters, 0) << "an adapter left open";
+        chosen.reset();
         SetUp();
     }
 }
 
 TEST_F(Cards, aSleepingCardIsNeverCalledAndOneThatCanSleepIsNeverHeldOpen)
 {
-    for (const std::string route : {"NVML", "Windows"}) {
-        SCOPED_TRACE(route);
+    for (const bool withNvml : {true, false}) {
+        SCOPED_TRACE(withNvml ? "through NVML" : "through Windows");
         Machine machine{{kGeForce}, {}, {{kGeForce.name, {4, true}}}};
-        if (route == "NVML")
-            machine.vendors["NVML"] = 64;
+        if (withNvml)
+            machine.nvml = 64;
+        script(machine);
         auto chosen = choose(machine);
         sampler::Reading reading;
         for (int i = 0; i < 3; ++i) {
@@ -288,22 +248,18 @@ TEST_F(Cards, aSleepingCardIsNeverCalledAndOneThatCanSleepIsNeverHeldOpen)
             EXPECT_EQ(outcome.detail,
                       "NVIDIA GeForce RTX 3090 is asleep (D3); Kelvane does not wake it");
         }
-        EXPECT_EQ(chosen->log, (std::vector<std::string>{}));
+        EXPECT_EQ(m_nvml.counts().init, 0);
         EXPECT_EQ(g_opens, 0);
 
         // Awake again: read, and let go at once.
         chosen->machine->power[kGeForce.name] = {1, true};
         ASSERT_TRUE(chosen->source->read(0, reading).ok());
-        EXPECT_EQ(reading.core, route == "NVML" ? 64 : 60);
-        std::vector<std::string> calls{"NVML 0000:01:00.0"};
-        if (route == "NVML")
-            calls.push_back("NVML let go");
-        EXPECT_EQ(chosen->log, calls);
-        EXPECT_EQ(g_opens, route == "NVML" ? 0 : 1);
+        EXPECT_EQ(reading.core, withNvml ? 64 : 60);
+        EXPECT_EQ(m_nvml.counts().init, withNvml ? 1 : 0);
+        EXPECT_EQ(m_nvml.counts().shutdown, withNvml ? 1 : 0);
+        EXPECT_EQ(g_opens, withNvml ? 0 : 1);
         EXPECT_EQ(g_openAdapters, 0);
-        // Going back to sleep lets go of what it held.
-        chosen->machine->power[kGeForce.name] = {3, true};
-        EXPECT_EQ(chosen->source->read(0, reading).cause, Cause::Asleep);
+        chosen.reset();
         SetUp();
     }
 }

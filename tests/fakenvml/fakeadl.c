@@ -4,6 +4,8 @@
  * fakeadl_set or, for a program started by a test, FAKEADL_OVERDRIVE,
  * FAKEADL_MILLIDEGREES and FAKEADL_BUS. Each call into it adds a line to
  * FAKEADL_CALLS_FILE. */
+#include "fakecalls.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,16 +28,6 @@ typedef struct {
 
 static int g_overdrive = 8, g_millidegrees = 52000, g_bus = 3;
 static int g_context;
-
-static void count_call(const char* what)
-{
-    const char* name = getenv("FAKEADL_CALLS_FILE");
-    FILE* file = name ? fopen(name, "ab") : NULL;
-    if (file) {
-        fprintf(file, "%s\n", what);
-        fclose(file);
-    }
-}
 
 static int env_int(const char* name, int otherwise)
 {
@@ -67,14 +59,14 @@ EXPORT int ADL2_Main_Control_Create(void* (*alloc)(int), int connectedOnly, void
 {
     (void)alloc;
     (void)connectedOnly;
-    count_call("create");
+    fake_log_call("FAKEADL_CALLS_FILE", "create");
     *context = &g_context;
     return 0;
 }
 
 EXPORT int ADL2_Main_Control_Destroy(void* context)
 {
-    count_call("destroy");
+    fake_log_call("FAKEADL_CALLS_FILE", "destroy");
     return context == &g_context ? 0 : -1;
 }
 
@@ -122,7 +114,7 @@ EXPORT int ADL2_Overdrive_Caps(void* context, int index, int* supported, int* en
 
 EXPORT int ADL2_Overdrive5_Temperature_Get(void* context, int index, int sensor, int* temperature)
 {
-    count_call("temperature");
+    fake_log_call("FAKEADL_CALLS_FILE", "temperature");
     if (!is_card(context, index) || g_overdrive != 5 || sensor != 0 || temperature[0] != 8)
         return -1;
     temperature[1] = g_millidegrees; /* an ADLTemperature: its size, then the value */
@@ -131,7 +123,7 @@ EXPORT int ADL2_Overdrive5_Temperature_Get(void* context, int index, int sensor,
 
 EXPORT int ADL2_OverdriveN_Temperature_Get(void* context, int index, int type, int* temperature)
 {
-    count_call("temperature");
+    fake_log_call("FAKEADL_CALLS_FILE", "temperature");
     if (!is_card(context, index) || g_overdrive != 7 || type != 1)
         return -1;
     *temperature = g_millidegrees;
@@ -140,7 +132,7 @@ EXPORT int ADL2_OverdriveN_Temperature_Get(void* context, int index, int type, i
 
 EXPORT int ADL2_New_QueryPMLogData_Get(void* context, int index, int* data)
 {
-    count_call("temperature");
+    fake_log_call("FAKEADL_CALLS_FILE", "temperature");
     if (!is_card(context, index) || g_overdrive != 8)
         return -1;
     /* An ADLPMLogDataOutput: its size, then 256 (supported, value) pairs;

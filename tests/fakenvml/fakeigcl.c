@@ -5,6 +5,8 @@
  * FAKEIGCL_DEVICE (hex) and FAKEIGCL_CELSIUS; FAKEIGCL_UNAVAILABLE=1 answers
  * as a sleeping card does. Each temperature call adds a line to
  * FAKEIGCL_CALLS_FILE. */
+#include "fakecalls.h"
+
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -114,12 +116,7 @@ EXPORT int ctlTemperatureGetProperties(void* sensor, TemperatureProperties* p)
 
 EXPORT int ctlTemperatureGetState(void* sensor, double* celsius)
 {
-    const char* name = getenv("FAKEIGCL_CALLS_FILE");
-    FILE* file = name ? fopen(name, "ab") : NULL;
-    if (file) {
-        fprintf(file, "temperature\n");
-        fclose(file);
-    }
+    fake_log_call("FAKEIGCL_CALLS_FILE", "temperature");
     if (g_unavailable)
         return kUnavailable;
     *celsius = sensor == &g_sensors[1] ? g_celsius : 30.0;

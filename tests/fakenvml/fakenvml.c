@@ -1,6 +1,7 @@
 /* A stand-in for NVIDIA's management library with the same names and ABI,
  * whose readings and failures a test scripts through the fakenvml_* calls. */
 #include "fakenvml.h"
+#include "fakecalls.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -32,16 +33,6 @@ static struct fakenvml_counts g_counts;
 static char g_device[4];
 static int g_initDelayMs = 0;
 static int g_callDelayMs = 0;
-static const char* g_callsFile = NULL;
-
-static void count_call(const char* what)
-{
-    FILE* file = g_callsFile ? fopen(g_callsFile, "ab") : NULL;
-    if (file) {
-        fprintf(file, "%s\n", what);
-        fclose(file);
-    }
-}
 
 static void pause_ms(int ms)
 {
@@ -65,7 +56,6 @@ static int env_int(const char* name)
 __attribute__((constructor)) static void from_environment(void)
 {
     g_callDelayMs = env_int("FAKENVML_CALL_DELAY_MS");
-    g_callsFile = getenv("FAKENVML_CALLS_FILE");
     const char* script = getenv("FAKENVML_SCRIPT");
     if (!script)
         return;
@@ -121,7 +111,7 @@ EXPORT void fakenvml_get_counts(struct fakenvml_counts* out)
 EXPORT nvmlReturn_t nvmlInit_v2(void)
 {
     ++g_counts.init;
-    count_call("init");
+    fake_log_call("FAKENVML_CALLS_FILE", "init");
     pause_ms(g_initDelayMs);
     if (g_initResult == 0)
         g_initialised = 1;
@@ -153,7 +143,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned index, nvmlDevice_t* 
 EXPORT nvmlReturn_t nvmlDeviceGetHandleByPciBusId_v2(const char* busId, nvmlDevice_t* device)
 {
     ++g_counts.handle;
-    count_call(busId);
+    fake_log_call("FAKENVML_CALLS_FILE", busId);
     if (!g_initialised)
         return 1;
     *device = &g_device[0];
@@ -190,7 +180,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperature(nvmlDevice_t device, int sensor, un
 {
     (void)device;
     ++g_counts.temperature;
-    count_call("temperature");
+    fake_log_call("FAKENVML_CALLS_FILE", "temperature");
     pause_ms(g_callDelayMs);
     if (sensor != 0)
         return 2;
@@ -203,7 +193,7 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperatureV(nvmlDevice_t device, nvmlTemperatu
 {
     (void)device;
     ++g_counts.temperatureV;
-    count_call("temperature");
+    fake_log_call("FAKENVML_CALLS_FILE", "temperature");
     pause_ms(g_callDelayMs);
     if (t->version != (sizeof(nvmlTemperature_v1_t) | (1u << 24)))
         return 25; /* argument version mismatch */

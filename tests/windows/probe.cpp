@@ -14,7 +14,6 @@
 //   probe hold FILE SECONDS keeps a file open that nobody may delete meanwhile
 //   probe stage VEN DEV BUS SLOT NAME   adds a display adapter to the device tree
 //   probe power NAME STATE  sets a staged adapter's power state (1 is D0, 4 D3)
-//   probe adapters          the display adapters as SetupAPI lists them
 #include <windows.h>
 // after windows.h, which they need
 #include <devpropdef.h>
@@ -232,18 +231,6 @@ int main(int argc, char** argv)
         })
                    ? 0
                    : 1;
-    }
-    if (what == "adapters") {
-        eachAdapter([](HDEVINFO set, SP_DEVINFO_DATA& info, const wchar_t* name) {
-            ULONG power[14] = {};
-            const DEVPROPKEY key = deviceKey(32);
-            DEVPROPTYPE type = 0;
-            const bool known = SetupDiGetDevicePropertyW(
-                set, &info, &key, &type, reinterpret_cast<BYTE*>(power), sizeof power, nullptr, 0);
-            std::printf("%s: power %ld\n", utf8(name).c_str(), known ? long(power[1]) : -1L);
-            return false;
-        });
-        return 0;
     }
     if (what == "boxes") {
         int boxes = 0;
