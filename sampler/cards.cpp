@@ -512,7 +512,7 @@ const char* makerName(unsigned vendor)
 
 std::string Card::pciAddress() const
 {
-    // By hand: mingw's printf family would more than double the program.
+    // By hand: mingw's printf family would add some 40 KB to the program.
     const auto hex = [](unsigned value, int digits) {
         std::string text(digits, '0');
         for (int i = digits - 1; i >= 0; --i, value >>= 4)
