@@ -93,9 +93,20 @@ check "... status 0" test "$status" = 0
 
 # Scaled: the right edge on the screen's edge, and outlines one device pixel
 # wide on all four sides, black on the edge and white just inside.
+# The running Kelvane's own popup, by its process: the X server may still
+# hold the window of the one before it (the last scale's) for a moment after
+# that one ended, and a lookup by size alone then checks the old window, or a
+# window that vanishes while it is being looked at.
 scaled_popup_geometry() {
-    xwininfo -root -tree | awk '/"Kelvane": \("kelvane"/ { split($(NF-1), s, "[x+]")
-        if (s[1] > 200 && s[2] > 100 && s[2] < 200) { print s[1], s[2], s[3], s[4]; exit } }' | grep .
+    local id x y w h
+    for id in $(xdotool search --onlyvisible --pid "$kelvane_pid" 2>/dev/null); do
+        read -r x y w h < <(geometry_of "$id") || continue
+        if [ "$w" -gt 200 ] && [ "$h" -gt 100 ] && [ "$h" -lt 200 ]; then
+            echo "$w $h $x $y"
+            return 0
+        fi
+    done
+    return 1
 }
 pixel() { convert "$work/shot.png" -format "%[pixel:p{$1,$2}]" info:; }
 crisp_outline() {
