@@ -14,13 +14,6 @@ static_assert(offsetof(KmtAdapterPerfData, temperature) == 56 && sizeof(KmtAdapt
               "the graphics kernel's layout");
 constexpr std::int32_t kAdapterPerfData = 62; // KMTQAITYPE_ADAPTERPERFDATA
 
-// Whole degrees, as the popup shows them, with halves away from zero.
-std::int64_t wholeDegrees(std::int64_t value, std::int64_t perDegree)
-{
-    const std::int64_t half = perDegree / 2;
-    return value >= 0 ? (value + half) / perDegree : -((half - value) / perDegree);
-}
-
 constexpr unsigned kMicrosoft = 0x1414; // the Basic Render Driver and other software adapters
 
 bool unusable(Cause cause)
@@ -187,11 +180,10 @@ public:
                 if (m_api.odn(m_context, m_index, 1, &t) == 0) // the core
                     millidegrees = t;
             } else if (version == 8 && m_api.pmlog) {
-                auto log = std::make_unique<AdlPmLog>();
-                log->size = sizeof(AdlPmLog);
-                if (m_api.pmlog(m_context, m_index, log.get()) == 0 &&
-                    log->sensors[kAdlPmLogEdge].supported)
-                    millidegrees = std::int64_t{log->sensors[kAdlPmLogEdge].value} * 1000;
+                m_log.size = sizeof m_log;
+                if (m_api.pmlog(m_context, m_index, &m_log) == 0 &&
+                    m_log.sensors[kAdlPmLogEdge].supported)
+                    millidegrees = std::int64_t{m_log.sensors[kAdlPmLogEdge].value} * 1000;
             }
         }
         if (millidegrees == kUnread)
@@ -255,6 +247,7 @@ private:
     Api m_api{};
     void* m_context = nullptr;
     int m_index = -1;
+    AdlPmLog m_log{}; // 2 KB, not allocated again for every reading
 };
 
 // IGCL's declarations, from its SDK's documentation; the adapter's

@@ -33,6 +33,19 @@ struct Outcome {
 // What a reading holds until a source writes a temperature into it.
 inline constexpr std::int64_t kUnread = std::numeric_limits<std::int64_t>::min();
 
+// Whole degrees, as the popup shows them, with halves away from zero: a
+// sensor's thousandths or tenths of a degree (perDegree 1000 or 10).
+inline std::int64_t wholeDegrees(std::int64_t value, std::int64_t perDegree)
+{
+    std::int64_t whole = value / perDegree;
+    const std::int64_t rest = value % perDegree;
+    if (2 * rest >= perDegree)
+        ++whole;
+    else if (2 * rest <= -perDegree)
+        --whole;
+    return whole;
+}
+
 struct Reading {
     std::int64_t core = kUnread; // wide, so that a garbage value cannot pass for a sane one
 };

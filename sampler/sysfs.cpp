@@ -139,14 +139,9 @@ std::vector<DrmCard> drmCards(const Sysfs& sysfs)
 
 std::int32_t roundMillidegrees(std::int64_t millidegrees)
 {
-    std::int64_t whole = millidegrees / 1000;
-    const std::int64_t rest = millidegrees % 1000;
-    if (rest >= 500)
-        ++whole;
-    else if (rest <= -500)
-        --whole;
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        whole, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+        wholeDegrees(millidegrees, 1000), std::numeric_limits<std::int32_t>::min(),
+        std::numeric_limits<std::int32_t>::max()));
 }
 
 } // namespace sampler

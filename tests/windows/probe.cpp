@@ -207,12 +207,10 @@ int main(int argc, char** argv)
         return ChangeDisplaySettingsW(&mode, 0) == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
     }
     if (what == "load" && argc > 2) {
-        std::wstring name(argv[2], argv[2] + std::strlen(argv[2]));
-        return LoadLibraryW(name.c_str()) ? 0 : 1;
+        return LoadLibraryW(wide(argv[2]).c_str()) ? 0 : 1;
     }
     if (what == "hold" && argc > 3) {
-        std::wstring name(argv[2], argv[2] + std::strlen(argv[2]));
-        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        HANDLE file = CreateFileW(wide(argv[2]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return 1;
