@@ -84,21 +84,16 @@ std::string NvmlSource::defaultLibrary()
     // Full paths only: an nvml.dll planted beside the program or in the
     // current folder must never be loaded. The system folder first, then
     // where older drivers put it.
-    wchar_t dir[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(dir, MAX_PATH);
-    std::wstring system = length > 0 && length < MAX_PATH ? std::wstring(dir, length) : L"";
+    const std::string system = tk::systemFolderPath("nvml.dll");
     wchar_t programs[MAX_PATH];
     const DWORD n = GetEnvironmentVariableW(L"ProgramW6432", programs, MAX_PATH);
     std::wstring nvsmi =
         n > 0 && n < MAX_PATH ? std::wstring(programs, n) : std::wstring(L"C:\\Program Files");
     nvsmi += L"\\NVIDIA Corporation\\NVSMI\\nvml.dll";
-    system += L"\\nvml.dll";
-    const std::wstring& chosen =
-        GetFileAttributesW(system.c_str()) == INVALID_FILE_ATTRIBUTES &&
-                GetFileAttributesW(nvsmi.c_str()) != INVALID_FILE_ATTRIBUTES
-            ? nvsmi
-            : system;
-    return tk::narrow(chosen);
+    if (GetFileAttributesW(tk::widen(system).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetFileAttributesW(nvsmi.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return tk::narrow(nvsmi);
+    return system;
 #else
     return "libnvidia-ml.so.1";
 #endif

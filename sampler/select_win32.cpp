@@ -226,17 +226,6 @@ KernelApi kernelApi()
     return api;
 }
 
-// A vendor library by its full path in the system folder, never by name:
-// one planted beside the program or in the current folder must not load.
-std::string inSystemFolder(const wchar_t* file)
-{
-    wchar_t dir[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(dir, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return tk::narrow(file); // looked up in the system folder only
-    return tk::narrow(std::wstring(dir, length) + L"\\" + file);
-}
-
 } // namespace
 
 std::unique_ptr<Source> defaultSource()
@@ -250,9 +239,11 @@ std::unique_ptr<Source> defaultSource()
                                             card.bus ? card.pciAddress() : std::string());
     };
     routes.kernel = [api = kernelApi()](const Card& card) { return kernelSource(card, api); };
-    routes.adl = [](const Card& card) { return adlSource(card, inSystemFolder(L"atiadlxx.dll")); };
+    routes.adl = [](const Card& card) {
+        return adlSource(card, tk::systemFolderPath("atiadlxx.dll"));
+    };
     routes.igcl = [](const Card& card) {
-        return igclSource(card, inSystemFolder(L"ControlLib.dll"));
+        return igclSource(card, tk::systemFolderPath("ControlLib.dll"));
     };
     return chooseCard(std::move(lister), std::move(routes));
 }

@@ -32,6 +32,12 @@ private:
 // called first.
 void restrictLibrarySearch();
 
+// A library's full path in the system folder, so that one planted beside the
+// program or in the current folder is never loaded in its place; the bare
+// name (which Library looks up there only) if the folder cannot be had.
+// Windows only.
+std::string systemFolderPath(const std::string& file);
+
 // A function of a library in the system folder; raises an error when the
 // library or the function is missing. Windows only.
 void* systemFunction(const char* library, const char* name);

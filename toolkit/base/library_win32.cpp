@@ -54,6 +54,15 @@ void restrictLibrarySearch()
     SetDllDirectoryW(L"");
 }
 
+std::string systemFolderPath(const std::string& file)
+{
+    wchar_t dir[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(dir, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return file;
+    return narrow(std::wstring(dir, length) + L"\\" + widen(file));
+}
+
 void* systemFunction(const char* library, const char* name)
 {
     Library lib(library);
