@@ -19,19 +19,6 @@ const std::string kFakeAdl = KELVANE_FAKE_NVML_DIR "/adl/libatiadlxx.so";
 const std::string kFakeIgcl = KELVANE_FAKE_NVML_DIR "/igcl/libControlLib.so";
 #endif
 
-// A stand-in library's control function.
-template <class F> F control(const std::string& library, const char* name)
-{
-    static std::map<std::string, std::unique_ptr<tk::Library>> loaded;
-    auto& lib = loaded[library];
-    if (!lib)
-        lib = std::make_unique<tk::Library>(library);
-    auto fn = reinterpret_cast<F>(lib->load() ? lib->resolve(name) : nullptr);
-    if (!fn)
-        throw std::runtime_error(library + " has no " + name);
-    return fn;
-}
-
 const Card kGeForce{0x10de, 0x2204, 1, 0, 0, L"\\\\?\\pci#ven_10de", "NVIDIA GeForce RTX 3090"};
 const Card kRadeon{0x1002, 0x747e, 3, 0, 0, L"\\\\?\\pci#ven_1002", "AMD Radeon RX 7800 XT"};
 const Card kArc{0x8086, 0x56a0, 4, 0, 0, L"\\\\?\\pci#ven_8086&dev_56a0", "Intel Arc A770"};
@@ -116,10 +103,10 @@ std::unique_ptr<Chosen> choose(Machine machine)
                                return sampler::igclSource(c, igcl ? kFakeIgcl : "absent-igcl");
                            }};
     if (shared->adl)
-        control<void (*)(int, int, int)>(kFakeAdl, "fakeadl_set")(shared->adl->first,
-                                                                  shared->adl->second, 3);
+        support::standIn<void (*)(int, int, int)>(kFakeAdl, "fakeadl_set")(shared->adl->first,
+                                                                           shared->adl->second, 3);
     if (shared->igcl)
-        control<void (*)(unsigned, double, int)>(kFakeIgcl, "fakeigcl_set")(
+        support::standIn<void (*)(unsigned, double, int)>(kFakeIgcl, "fakeigcl_set")(
             kArc.device, shared->igcl->first, shared->igcl->second);
     chosen->source = sampler::chooseCard(std::move(lister), std::move(routes));
     return chosen;

@@ -6,8 +6,8 @@
 #include "toolkit/base/error.h"
 #include "toolkit/dispatch.h"
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <future>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -23,35 +23,6 @@ namespace {
 const std::string kNvml = support::kNvmlName;
 const std::string kOldOnly = support::fakeNvml("oldonly");
 const std::string kNoHandle = support::fakeNvml("nohandle");
-constexpr std::int64_t kFail = 1LL << 40; // in a script: the temperature call fails
-
-// A GPU whose driver answers only when the test lets it.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool open = true;
-    bool waiting = false;
-    int calls = 0;
-    std::int64_t value = 50;
-
-    bool blocked()
-    {
-        std::lock_guard lock(mutex);
-        return waiting;
-    }
-    void close()
-    {
-        std::lock_guard lock(mutex);
-        open = false;
-    }
-    void release(std::int64_t next)
-    {
-        std::lock_guard lock(mutex);
-        value = next;
-        open = true;
-        changed.notify_all();
-    }
-};
 
 // Says what the test tells it to, on each reading.
 class ScriptedSource final : public sampler::Source {
@@ -67,21 +38,6 @@ private:
     Step m_step;
     int m_calls = 0;
 };
-
-// Reads the gate's value once the gate is open; bounded, so that a sampler
-// that waits for its driver fails the test instead of hanging it.
-std::unique_ptr<sampler::Source> gated(std::shared_ptr<Gate> gate)
-{
-    return std::make_unique<ScriptedSource>([gate](int, sampler::Reading& reading) {
-        std::unique_lock lock(gate->mutex);
-        ++gate->calls;
-        gate->waiting = true;
-        gate->changed.wait_for(lock, 5s, [&] { return gate->open; });
-        gate->waiting = false;
-        reading.core = gate->value;
-        return sampler::Outcome{};
-    });
-}
 
 class Sampler : public testing::Test {
 protected:
@@ -102,125 +58,119 @@ protected:
 
 TEST_F(Sampler, ticksShowCurrentAndPeakOrNoNumberAndWhy)
 {
+    constexpr int kUnwritten = FAKENVML_UNWRITTEN;
+    const std::vector<std::string> both{kNvml, kOldOnly};
     const struct {
         const char* row;
-        std::vector<std::int64_t> script;
+        std::vector<int> readings;
+        std::vector<int> results; // NVML's, for each reading
         std::vector<std::string> current;
         std::vector<std::string> peak;
-        std::string library = kNvml;
+        std::string tip = {}; // after the last reading, where it matters
+        std::vector<std::string> libraries = {kNvml};
         int initResult = 0;
         Cause cause = Cause::None; // of the last reading
         int raised = 0;            // the error the query raises, 0 for none
     } rows[] = {
         {"the peak only rises, and a failure keeps it",
-         {40, 45, 43, kFail, 44},
+         {40, 45, 43, 0, 44},
+         {0, 0, 0, 15, 0},
          {"40°c", "45°c", "43°c", "--°c", "44°c"},
          {"40°c", "45°c", "45°c", "45°c", "45°c"}},
-        {"a reading of 0 keeps the peak at 0", {0}, {"0°c"}, {"0°c"}},
+        {"a reading of 0 keeps the peak at 0", {0}, {0}, {"0°c"}, {"0°c"}},
         {"absurd values are no reading",
-         {3000000000, 2147483647, 1000, 52},
+         {static_cast<int>(3000000000u), 2147483647, 1000, 52},
+         {0, 0, 0, 0},
          {"--°c", "--°c", "--°c", "52°c"},
          {"--°c", "--°c", "--°c", "52°c"}},
+        {"a success that writes nothing is no reading, before a reading and after one",
+         {0, 47, 0},
+         {kUnwritten, 0, kUnwritten},
+         {"--°c", "47°c", "--°c"},
+         {"--°c", "47°c", "47°c"},
+         "Stand-in GPU: no temperature (the driver gave no value)",
+         both,
+         0,
+         Cause::QueryFailed},
+        {"through the signed call below freezing shows as it is, down to -50, under a peak of 0",
+         {-5, -50, -1, -51},
+         {0, 0, 0, 0},
+         {"-5°c", "-50°c", "-1°c", "--°c"},
+         {"0°c", "0°c", "0°c", "0°c"},
+         "implausible value -51 from Stand-in GPU via NVML",
+         {kNvml},
+         0,
+         Cause::Implausible},
+        {"through the unsigned call 200 is plausible, and 201 and all ones (\"not available\") "
+         "are no reading, never -1",
+         {200, 201, -1},
+         {0, 0, 0},
+         {"200°c", "--°c", "--°c"},
+         {"200°c", "200°c", "200°c"},
+         "implausible value 4294967295 from Stand-in GPU via NVML",
+         {kOldOnly},
+         0,
+         Cause::Implausible},
         {"library missing",
          {60},
+         {0},
          {"--°c"},
          {"--°c"},
-         "libnvidia-ml-absent.so.1",
+         "",
+         {"libnvidia-ml-absent.so.1"},
          0,
          Cause::LibraryMissing,
          int(tk::Status::FileNotFound)},
         {"function missing",
          {60},
+         {0},
          {"--°c"},
          {"--°c"},
-         kNoHandle,
+         "",
+         {kNoHandle},
          0,
          Cause::FunctionMissing,
          int(tk::Status::EntryPointNotFound)},
-        {"initialisation fails", {60}, {"--°c"}, {"--°c"}, kNvml, 9, Cause::InitFailed},
-        {"the temperature call fails", {kFail}, {"--°c"}, {"--°c"}, kNvml, 0, Cause::QueryFailed},
+        {"initialisation fails", {60}, {0}, {"--°c"}, {"--°c"}, "", {kNvml}, 9, Cause::InitFailed},
+        {"the temperature call fails",
+         {0},
+         {15},
+         {"--°c"},
+         {"--°c"},
+         "",
+         {kNvml},
+         0,
+         Cause::QueryFailed},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.row);
-        std::vector<int> readings, results;
-        for (std::int64_t v : row.script) {
-            readings.push_back(v == kFail ? 0 : static_cast<int>(static_cast<std::uint32_t>(v)));
-            results.push_back(v == kFail ? 15 : 0);
-        }
-        m_fake.reset();
-        m_fake.setInitResult(row.initResult);
-        m_fake.script(readings, results);
-        sampler::useSource(std::make_unique<sampler::NvmlSource>(row.library));
-        Form1->load();
-        for (std::size_t i = 0; i < row.script.size(); ++i) {
-            sample();
-            EXPECT_EQ(Form1->gputemp->caption(), row.current[i]) << "reading " << i;
-            EXPECT_EQ(Form1->piquegputemp->caption(), row.peak[i]) << "reading " << i;
-        }
-        EXPECT_EQ(sampler::lastOutcome().cause, row.cause);
-        EXPECT_FALSE(Form1->gputemp->tip().empty());
-        EXPECT_FALSE(tk::failed());
-        int status = 0;
-        try {
-            std::int32_t core = 0, ambient = 0, upper = 0;
-            sampler::latestThermalSettings(&core, &ambient, &upper);
-        } catch (const tk::Error& e) {
-            status = int(e.status());
-        }
-        EXPECT_EQ(status, row.raised);
-        tk::releaseInstances();
-    }
-}
-
-TEST_F(Sampler, onlyWhatTheDriverWroteIsShownOnBothCallGenerations)
-{
-    constexpr int kUnwritten = FAKENVML_UNWRITTEN;
-    const std::vector<std::string> both{kNvml, kOldOnly}, signedOnly{kNvml}, old{kOldOnly};
-    const struct {
-        const char* row;
-        const std::vector<std::string>& libraries;
-        std::vector<int> readings;
-        std::vector<int> results;
-        std::vector<std::string> current;
-        std::string peak; // after the last reading
-        std::string tip;  // after the last reading
-    } rows[] = {
-        {"a success that writes nothing is no reading, before a reading and after one",
-         both,
-         {0, 47, 0},
-         {kUnwritten, 0, kUnwritten},
-         {"--°c", "47°c", "--°c"},
-         "47°c",
-         "Stand-in GPU: no temperature (the driver gave no value)"},
-        {"through the signed call below freezing shows as it is, down to -50, under a peak of 0",
-         signedOnly,
-         {-5, -50, -1, -51},
-         {0, 0, 0, 0},
-         {"-5°c", "-50°c", "-1°c", "--°c"},
-         "0°c",
-         "implausible value -51 from Stand-in GPU via NVML"},
-        {"through the unsigned call 200 is plausible, and 201 and all ones (\"not available\") "
-         "are no reading, never -1",
-         old,
-         {200, 201, -1},
-         {0, 0, 0},
-         {"200°c", "--°c", "--°c"},
-         "200°c",
-         "implausible value 4294967295 from Stand-in GPU via NVML"},
-    };
+    FakeNvml oldOnly(kOldOnly);
     for (const auto& row : rows) {
         for (const std::string& library : row.libraries) {
             SCOPED_TRACE(library + ": " + row.row);
-            FakeNvml fake(library);
+            FakeNvml& fake = library == kOldOnly ? oldOnly : m_fake;
+            fake.reset();
+            fake.setInitResult(row.initResult);
             fake.script(row.readings, row.results);
             sampler::useSource(std::make_unique<sampler::NvmlSource>(library));
             Form1->load();
-            for (std::size_t i = 0; i < row.current.size(); ++i) {
+            for (std::size_t i = 0; i < row.readings.size(); ++i) {
                 sample();
                 EXPECT_EQ(Form1->gputemp->caption(), row.current[i]) << "reading " << i;
+                EXPECT_EQ(Form1->piquegputemp->caption(), row.peak[i]) << "reading " << i;
             }
-            EXPECT_EQ(Form1->piquegputemp->caption(), row.peak);
-            EXPECT_EQ(Form1->gputemp->tip(), row.tip);
+            EXPECT_EQ(sampler::lastOutcome().cause, row.cause);
+            if (row.tip.empty())
+                EXPECT_FALSE(Form1->gputemp->tip().empty());
+            else
+                EXPECT_EQ(Form1->gputemp->tip(), row.tip);
+            EXPECT_FALSE(tk::failed());
+            int status = 0;
+            try {
+                std::int32_t core = 0, ambient = 0, upper = 0;
+                sampler::latestThermalSettings(&core, &ambient, &upper);
+            } catch (const tk::Error& e) {
+                status = int(e.status());
+            }
+            EXPECT_EQ(status, row.raised);
             tk::releaseInstances();
         }
     }
@@ -228,19 +178,28 @@ TEST_F(Sampler, onlyWhatTheDriverWroteIsShownOnBothCallGenerations)
 
 TEST_F(Sampler, aSlowDriverNeverHoldsUpTheTick)
 {
-    auto gate = std::make_shared<Gate>();
-    sampler::useSource(gated(gate));
+    // After its first reading the driver answers only once the test lets it;
+    // bounded, so that a sampler that waits for it fails instead of hanging.
+    auto answer = std::make_shared<std::promise<void>>();
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    sampler::useSource(std::make_unique<ScriptedSource>(
+        [calls, answered = answer->get_future().share()](int call, sampler::Reading& r) {
+            ++*calls;
+            if (call > 0)
+                answered.wait_for(5s);
+            r.core = call == 0 ? 50 : 61;
+            return sampler::Outcome{};
+        }));
     Form1->load();
     sample();
     EXPECT_EQ(Form1->gputemp->caption(), "50°c");
 
-    gate->close();
     Form1->Timer1->tick();
-    ASSERT_TRUE(waitUntil([&] { return gate->blocked(); })) << "the tick waited for the driver";
+    ASSERT_TRUE(waitUntil([&] { return *calls == 2; })) << "the tick waited for the driver";
     ManualClock::advance(1900ms);
     Form1->Timer1->tick();
     Form1->Timer1->tick();
-    EXPECT_EQ(gate->calls, 2); // never asked twice at once
+    EXPECT_EQ(*calls, 2); // never asked twice at once
     EXPECT_EQ(Form1->gputemp->caption(), "50°c");
 
     ManualClock::advance(100ms);
@@ -250,7 +209,7 @@ TEST_F(Sampler, aSlowDriverNeverHoldsUpTheTick)
     EXPECT_EQ(Form1->piquegputemp->caption(), "50°c");
 
     // It answers at last: shown at once, without waiting for a tick.
-    gate->release(61);
+    answer->set_value();
     EXPECT_TRUE(waitUntil([] { return Form1->gputemp->caption() == "61°c"; }));
     EXPECT_EQ(Form1->piquegputemp->caption(), "61°c");
 }

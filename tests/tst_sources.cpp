@@ -6,7 +6,7 @@
 
 #include <fstream>
 #include <future>
-#include <tuple>
+#include <sstream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -75,61 +75,54 @@ protected:
 
 TEST_F(Sources, theRightSourceWinsAndReads)
 {
-    const std::string intel = "0000:00:02.0", nvidia = "0000:01:00.0";
-    struct Card {
-        std::string card, pci, vendor, driver;
-        std::vector<std::tuple<int, std::string, std::string>> sensors; // tempN, input, label
-    };
     const struct {
         const char* row;
-        std::vector<Card> cards; // the stand-in NVML reads 57
-        std::int64_t core;       // kUnreadable: no reading
+        // Each card as "cardN PCI-ADDRESS VENDOR DRIVER", then its sensors as
+        // "N:LABEL=MILLIDEGREES" (an empty label: none); the stand-in NVML
+        // reads 57.
+        std::vector<std::string> cards;
+        std::int64_t core; // kUnreadable: no reading
         std::string tooltip;
     } rows[] = {
         {"an AMD card reads its edge sensor, not its hotter junction",
-         {{"card1",
-           kAmd,
-           "0x1002",
-           "amdgpu",
-           {{1, "45500\n", "edge"}, {2, "61000\n", "junction"}}}},
+         {"card1 0000:03:00.0 0x1002 amdgpu 1:edge=45500 2:junction=61000"},
          46,
          "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"nouveau reads its unlabelled temp1",
-         {{"card0", nvidia, "0x10de", "nouveau", {{1, "51200\n", ""}}}},
+         {"card0 0000:01:00.0 0x10de nouveau 1:=51200"},
          51,
          "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)"},
         {"Intel xe reads its package sensor",
-         {{"card0", intel, "0x8086", "xe", {{2, "40400\n", "pkg"}, {3, "52000\n", "vram"}}}},
+         {"card0 0000:00:02.0 0x8086 xe 2:pkg=40400 3:vram=52000"},
          40,
          "Intel GPU 0000:00:02.0 via hwmon (pkg)"},
         {"an Intel card without a sensor gives way to the next card",
-         {{"card0", intel, "0x8086", "i915", {}},
-          {"card1", kAmd, "0x1002", "amdgpu", {{1, "46000\n", "edge"}}}},
+         {"card0 0000:00:02.0 0x8086 i915", "card1 0000:03:00.0 0x1002 amdgpu 1:edge=46000"},
          46,
          "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"two cards: the first in PCI order, not in card order",
-         {{"card1", kAmd, "0x1002", "amdgpu", {{1, "33000\n", "edge"}}},
-          {"card0", "0000:0a:00.0", "0x1002", "amdgpu", {{1, "70000\n", "edge"}}}},
+         {"card1 0000:03:00.0 0x1002 amdgpu 1:edge=33000",
+          "card0 0000:0a:00.0 0x1002 amdgpu 1:edge=70000"},
          33,
          "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"NVIDIA on the vendor driver goes through NVML",
-         {{"card0", nvidia, "0x10de", "nvidia", {}}},
+         {"card0 0000:01:00.0 0x10de nvidia"},
          57,
          "Stand-in GPU via NVML"},
         {"i915, which exports no temperature, says so by name",
-         {{"card0", intel, "0x8086", "i915", {{1, "40000\n", ""}}}},
+         {"card0 0000:00:02.0 0x8086 i915 1:=40000"},
          kUnreadable,
          "Intel GPU 0000:00:02.0 (i915) has no temperature sensor"},
         {"radeon reads its unlabelled temp1",
-         {{"card0", kAmd, "0x1002", "radeon", {{1, "48000\n", ""}}}},
+         {"card0 0000:03:00.0 0x1002 radeon 1:=48000"},
          48,
          "AMD GPU 0000:03:00.0 via hwmon (temp1)"},
         {"an amdgpu card without an edge sensor reads its junction",
-         {{"card0", kAmd, "0x1002", "amdgpu", {{1, "70000\n", "mem"}, {2, "55000\n", "junction"}}}},
+         {"card0 0000:03:00.0 0x1002 amdgpu 1:mem=70000 2:junction=55000"},
          55,
          "AMD GPU 0000:03:00.0 via hwmon (junction)"},
         {"NVIDIA on the vendor driver without NVML is no reading",
-         {{"card0", nvidia, "0x10de", "nvidia", {}}},
+         {"card0 0000:01:00.0 0x10de nvidia"},
          kUnreadable,
          "NVIDIA GPU 0000:01:00.0 can only be read through NVML, and "
          "libnvidia-ml-absent.so.1 was not found"},
@@ -137,10 +130,17 @@ TEST_F(Sources, theRightSourceWinsAndReads)
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         FakeSysfs tree;
-        for (const Card& c : r.cards) {
-            tree.addCard(c.card, c.pci, c.vendor, c.driver);
-            for (const auto& [n, input, label] : c.sensors)
-                tree.addSensor(c.pci, "hwmon0", n, input, label);
+        for (const std::string& line : r.cards) {
+            std::istringstream words(line);
+            std::string card, pci, vendor, driver, sensor;
+            words >> card >> pci >> vendor >> driver;
+            tree.addCard(card, pci, vendor, driver);
+            while (words >> sensor) {
+                const auto colon = sensor.find(':'), equals = sensor.find('=');
+                tree.addSensor(pci, "hwmon0", std::stoi(sensor.substr(0, colon)),
+                               sensor.substr(equals + 1) + "\n",
+                               sensor.substr(colon + 1, equals - colon - 1));
+            }
         }
         m_fake.script({57});
         const bool none = r.core == kUnreadable;

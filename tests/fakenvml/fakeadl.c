@@ -6,15 +6,7 @@
  * FAKEADL_CALLS_FILE. */
 #include "fakecalls.h"
 
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-
-#ifdef _WIN32
-#define EXPORT __declspec(dllexport)
-#else
-#define EXPORT __attribute__((visibility("default")))
-#endif
 
 typedef struct {
     int size, index;
@@ -29,17 +21,11 @@ typedef struct {
 static int g_overdrive = 8, g_millidegrees = 52000, g_bus = 3;
 static int g_context;
 
-static int env_int(const char* name, int otherwise)
-{
-    const char* text = getenv(name);
-    return text ? atoi(text) : otherwise;
-}
-
 __attribute__((constructor)) static void from_environment(void)
 {
-    g_overdrive = env_int("FAKEADL_OVERDRIVE", g_overdrive);
-    g_millidegrees = env_int("FAKEADL_MILLIDEGREES", g_millidegrees);
-    g_bus = env_int("FAKEADL_BUS", g_bus);
+    g_overdrive = fake_env_int("FAKEADL_OVERDRIVE", g_overdrive);
+    g_millidegrees = fake_env_int("FAKEADL_MILLIDEGREES", g_millidegrees);
+    g_bus = fake_env_int("FAKEADL_BUS", g_bus);
 }
 
 EXPORT void fakeadl_set(int overdrive, int millidegrees, int bus)
@@ -91,14 +77,6 @@ EXPORT int ADL2_Adapter_AdapterInfo_Get(void* context, AdapterInfo* info, int si
         info[i].present = 1;
         snprintf(info[i].name, sizeof info[i].name, "Stand-in Radeon %d", i);
     }
-    return 0;
-}
-
-EXPORT int ADL2_Adapter_Active_Get(void* context, int index, int* active)
-{
-    (void)context;
-    (void)index;
-    *active = 1;
     return 0;
 }
 

@@ -8,15 +8,7 @@
 #include "fakecalls.h"
 
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-
-#ifdef _WIN32
-#define EXPORT __declspec(dllexport)
-#else
-#define EXPORT __attribute__((visibility("default")))
-#endif
 
 typedef struct {
     uint32_t size;
@@ -46,13 +38,11 @@ __attribute__((constructor)) static void from_environment(void)
 {
     const char* device = getenv("FAKEIGCL_DEVICE");
     const char* celsius = getenv("FAKEIGCL_CELSIUS");
-    const char* unavailable = getenv("FAKEIGCL_UNAVAILABLE");
     if (device)
         g_device = (unsigned)strtoul(device, NULL, 16);
     if (celsius)
         g_celsius = atof(celsius);
-    if (unavailable)
-        g_unavailable = atoi(unavailable);
+    g_unavailable = fake_env_int("FAKEIGCL_UNAVAILABLE", 0);
 }
 
 EXPORT void fakeigcl_set(unsigned device, double celsius, int unavailable)

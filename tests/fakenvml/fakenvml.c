@@ -3,16 +3,8 @@
 #include "fakenvml.h"
 #include "fakecalls.h"
 
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <time.h>
-
-#ifdef _WIN32
-#define EXPORT __declspec(dllexport)
-#else
-#define EXPORT __attribute__((visibility("default")))
-#endif
 
 typedef int nvmlReturn_t;
 typedef void* nvmlDevice_t;
@@ -43,19 +35,13 @@ static void pause_ms(int ms)
     }
 }
 
-static int env_int(const char* name)
-{
-    const char* text = getenv(name);
-    return text ? atoi(text) : 0;
-}
-
 /* A program started by a test (not linked with it) is scripted through the
  * environment: FAKENVML_SCRIPT="40,45,43" (values wrap to 32 bits, so
  * 4294967295 reads as all ones); FAKENVML_CALL_DELAY_MS slows each
  * temperature call down; each call adds a line to FAKENVML_CALLS_FILE. */
 __attribute__((constructor)) static void from_environment(void)
 {
-    g_callDelayMs = env_int("FAKENVML_CALL_DELAY_MS");
+    g_callDelayMs = fake_env_int("FAKENVML_CALL_DELAY_MS", 0);
     const char* script = getenv("FAKENVML_SCRIPT");
     if (!script)
         return;

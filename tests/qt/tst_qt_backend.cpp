@@ -44,27 +44,18 @@ void setScreens(const QJsonArray& screens)
     integration<Setter>("setConfiguration")(config, native);
 }
 
-// Gives the offscreen platform's only screen a new name and size in pixels;
+// Gives the offscreen platform one screen of this name and size in pixels;
 // a new name makes it another display, as docking a laptop does.
-bool setScreen(const QString& name, int width, int height)
+bool setScreen(int width, int height, const QString& name = QStringLiteral("test"))
 {
-    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    QJsonObject screen = integration<Getter>("configuration")(native)
-                             .value(QStringLiteral("screens"))
-                             .toArray()
-                             .at(0)
-                             .toObject();
-    screen.insert(QStringLiteral("name"), name);
-    screen.insert(QStringLiteral("width"), width);
-    screen.insert(QStringLiteral("height"), height);
-    setScreens(QJsonArray{screen});
+    setScreens({QJsonObject{{"name", name},
+                            {"width", width},
+                            {"height", height},
+                            {"logicalDpi", 96},
+                            {"logicalBaseDpi", 96},
+                            {"dpr", 1}}});
     const QScreen* primary = QGuiApplication::primaryScreen();
     return primary->name() == name && primary->geometry().size() == QSize(width, height);
-}
-
-bool resizeScreen(int width, int height)
-{
-    return setScreen(QStringLiteral("test"), width, height);
 }
 
 QWidget& child(const tk::Form& form, const char* name)
@@ -192,14 +183,14 @@ TEST_F(QtBackend, aSmallerScreenMovesTheSlidesStopsOnTheNextTick)
     Form1->slideDown();
     Form1->Timer3->tick();
     EXPECT_EQ(Form1->top(), 9155.0f);
-    ASSERT_TRUE(resizeScreen(960, 600)); // the bottom edge is now at 9000 twips
+    ASSERT_TRUE(setScreen(960, 600)); // the bottom edge is now at 9000 twips
     EXPECT_EQ(popup::Form1::restingTop(), 7335.0f);
     Form1->Timer3->tick();
     EXPECT_FALSE(Form1->Timer3->enabled());
     Form1->slideUp();
     EXPECT_EQ(support::runUntilStopped(Form1->Timer2.get()), 93);
     EXPECT_EQ(Form1->top(), 7315.0f);
-    EXPECT_TRUE(resizeScreen(960, 720));
+    EXPECT_TRUE(setScreen(960, 720));
 }
 
 // The desktop checks change a screen's size under Xephyr; this is another
@@ -207,9 +198,9 @@ TEST_F(QtBackend, aSmallerScreenMovesTheSlidesStopsOnTheNextTick)
 TEST_F(QtBackend, anotherPrimaryDisplayTakesThePopupToItsCorner)
 {
     struct DesignScreen {
-        ~DesignScreen() { resizeScreen(960, 720); }
+        ~DesignScreen() { setScreen(960, 720); }
     } restore;
-    ASSERT_TRUE(setScreen(QStringLiteral("docked"), 1280, 1024));
+    ASSERT_TRUE(setScreen(1280, 1024, QStringLiteral("docked")));
     QWidget& popup = widgetOf(*Form1);
     EXPECT_TRUE(support::waitUntil([&] { return popup.pos() == QPoint(1095, 913); }))
         << "the popup is at " << popup.pos().x() << "," << popup.pos().y();
@@ -232,18 +223,6 @@ TEST_F(QtBackend, aHiddenPopupIsUnmappedUntilItSlidesBackUp)
     while (popup.y() >= 720 && Form1->Timer2->enabled())
         Form1->Timer2->tick();
     EXPECT_TRUE(popup.isVisible()) << "at " << popup.y();
-}
-
-TEST_F(QtBackend, theXEmbedIconTurnsClicksIntoMouseMessages)
-{
-    QSystemTrayIcon* icon = tk::qt::trayIconFor(Form2->trayRecord.hWnd, 1);
-    ASSERT_TRUE(icon);
-    EXPECT_TRUE(icon->toolTip().isEmpty());
-    EXPECT_FALSE(icon->contextMenu());
-    EXPECT_FALSE(icon->icon().isNull());
-    // A left click is the left press the host acts on; a right one is no menu.
-    EXPECT_EQ(tk::qt::mouseMessageFor(QSystemTrayIcon::Trigger), 513);
-    EXPECT_EQ(tk::qt::mouseMessageFor(QSystemTrayIcon::Context), 516);
 }
 
 // The display's last monitor gone as Kelvane starts: its first window cannot

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <random>
 
 namespace support {
@@ -21,27 +23,29 @@ bool waitUntil(const std::function<bool()>& condition)
     return true;
 }
 
-FakeNvml::FakeNvml(const std::string& file) : m_lib(file)
+void* standInFunction(const std::string& library, const char* name)
 {
-    if (!m_lib.load())
-        throw std::runtime_error("stand-in NVML not found: " + file);
-    m_reset = resolve<decltype(m_reset)>("fakenvml_reset");
-    m_script = resolve<decltype(m_script)>("fakenvml_script");
-    m_setInitResult = resolve<decltype(m_setInitResult)>("fakenvml_set_init_result");
-    m_counts = resolve<decltype(m_counts)>("fakenvml_get_counts");
-    m_reset();
+    static std::map<std::string, std::unique_ptr<tk::Library>> loaded;
+    auto& lib = loaded[library];
+    if (!lib)
+        lib = std::make_unique<tk::Library>(library);
+    void* fn = lib->load() ? lib->resolve(name) : nullptr;
+    if (!fn)
+        throw std::runtime_error(library + " has no " + name);
+    return fn;
 }
 
 void FakeNvml::script(const std::vector<int>& readings, const std::vector<int>& results)
 {
-    m_script(readings.data(), results.empty() ? nullptr : results.data(),
-             static_cast<int>(readings.size()));
+    standIn<void (*)(const int*, const int*, int)>(m_file, "fakenvml_script")(
+        readings.data(), results.empty() ? nullptr : results.data(),
+        static_cast<int>(readings.size()));
 }
 
 fakenvml_counts FakeNvml::counts() const
 {
     fakenvml_counts c{};
-    m_counts(&c);
+    standIn<void (*)(fakenvml_counts*)>(m_file, "fakenvml_get_counts")(&c);
     return c;
 }
 

@@ -36,30 +36,29 @@ inline std::string fakeNvml(const std::string& variant)
 // Runs the event loop until the condition holds or five seconds pass.
 bool waitUntil(const std::function<bool()>& condition);
 
-// The stand-in library as the program itself finds it, on the search path.
+// A stand-in library's own function, by the library's name or path; the
+// library stays loaded until the test program ends.
+void* standInFunction(const std::string& library, const char* name);
+template <class F> F standIn(const std::string& library, const char* name)
+{
+    return reinterpret_cast<F>(standInFunction(library, name));
+}
+
+// The stand-in NVML as the program itself finds it, on the search path.
 class FakeNvml final {
 public:
-    explicit FakeNvml(const std::string& file = kNvmlName);
+    explicit FakeNvml(const std::string& file = kNvmlName) : m_file(file) { reset(); }
 
     void script(const std::vector<int>& readings, const std::vector<int>& results = {});
     fakenvml_counts counts() const;
-    void reset() { m_reset(); }
-    void setInitResult(int result) { m_setInitResult(result); }
-
-private:
-    template <class F> F resolve(const char* name)
+    void reset() { standIn<void (*)()>(m_file, "fakenvml_reset")(); }
+    void setInitResult(int result)
     {
-        auto fn = reinterpret_cast<F>(m_lib.resolve(name));
-        if (!fn)
-            throw std::runtime_error(std::string("stand-in NVML lacks ") + name);
-        return fn;
+        standIn<void (*)(int)>(m_file, "fakenvml_set_init_result")(result);
     }
 
-    tk::Library m_lib;
-    void (*m_reset)() = nullptr;
-    void (*m_setInitResult)(int) = nullptr;
-    void (*m_script)(const int*, const int*, int) = nullptr;
-    void (*m_counts)(fakenvml_counts*) = nullptr;
+private:
+    std::string m_file;
 };
 
 // The sampler's clock, moved only by the test, so that deadlines and pauses

@@ -4,7 +4,6 @@
 //   probe popup    x y width height visible, of the popup
 //   probe labels   the text of each of the popup's labels, one per line
 //   probe count    how many Kelvane forms exist
-//   probe memory   the Kelvane process's working set and private bytes, KiB
 //   probe close    asks the popup to close, as Alt+F4 does
 //   probe logoff   tells Kelvane the session ends, as Windows does at sign-out
 //   probe workarea          the primary monitor's work area's bottom
@@ -17,7 +16,6 @@
 #include <windows.h>
 // after windows.h, which they need
 #include <devpropdef.h>
-#include <psapi.h>
 #include <setupapi.h>
 
 #include <cstdio>
@@ -256,20 +254,6 @@ int main(int argc, char** argv)
         GetWindowRect(window, &r);
         std::printf("%ld %ld %ld %ld %d\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
                     IsWindowVisible(window) ? 1 : 0);
-        return 0;
-    }
-    if (what == "memory") {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-        PROCESS_MEMORY_COUNTERS_EX counters{};
-        counters.cb = sizeof counters;
-        if (!process ||
-            !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                  sizeof counters))
-            return 1;
-        std::printf("%zu %zu\n", counters.WorkingSetSize / 1024, counters.PrivateUsage / 1024);
-        CloseHandle(process);
         return 0;
     }
     if (what == "labels") {

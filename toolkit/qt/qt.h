@@ -54,7 +54,4 @@ constexpr int kRecordSize = 88;
 // The mouse message a click on the icon stands for, or 0 for none.
 int mouseMessageFor(QSystemTrayIcon::ActivationReason reason);
 
-// The Qt tray icon behind a registered icon, while the XEmbed tray shows it.
-QSystemTrayIcon* trayIconFor(WindowHandle hWnd, std::int32_t id);
-
 } // namespace tk::qt

@@ -54,7 +54,6 @@ public:
             showXEmbed();
     }
 
-    QSystemTrayIcon* xembed() const { return m_xembed.get(); }
 
 private:
     void notify(int mouseMessage) const
@@ -159,12 +158,6 @@ std::int32_t trayRecordSize()
 bool iconRegistered(WindowHandle hWnd, std::int32_t id)
 {
     return icons().find({hWnd, id}) != icons().end();
-}
-
-QSystemTrayIcon* qt::trayIconFor(WindowHandle hWnd, std::int32_t id)
-{
-    auto it = icons().find({hWnd, id});
-    return it == icons().end() ? nullptr : it->second->xembed();
 }
 
 } // namespace tk
