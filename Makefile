@@ -23,7 +23,7 @@ run: build
 
 # Linux, then the Windows build under Wine.
 test: build windows-build
-	@scripts/install-deps test
+	@scripts/install-deps test desktops
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
 	@cd $(WINDOWS_DIR) && ctest --output-on-failure -j$(JOBS)
 
@@ -41,7 +41,7 @@ windows: windows-build
 
 # The whole test suite again, built with AddressSanitizer and UBSan.
 sanitize:
-	@scripts/install-deps build test
+	@scripts/install-deps build test desktops
 	@cmake -S . -B $(BUILD_DIR)-asan -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON >/dev/null
 	@cmake --build $(BUILD_DIR)-asan -j$(JOBS)
 	@cd $(BUILD_DIR)-asan && \

@@ -15,14 +15,25 @@ source "$here/lib.sh"
 
 vd_start_session_bus
 
+# Kelvane's item goes by its connection's own name, which the bus tells by
+# its process.
+watcher() { dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher "$@"; }
 registered_items() {
-    dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
-        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
-        string:RegisteredStatusNotifierItems 2>/dev/null | grep -o 'org.kde.StatusNotifierItem-[0-9-]*'
+    watcher org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+        string:RegisteredStatusNotifierItems 2>/dev/null | grep -o ':[0-9.]*'
 }
-item_registered() { registered_items | grep -qx "org.kde.StatusNotifierItem-$kelvane_pid-1"; }
+item_name() {
+    local name
+    for name in $(dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.ListNames | grep -o '":[0-9.]*"' | tr -d '"'); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.GetConnectionUnixProcessID string:"$name" 2>/dev/null |
+            grep -q "uint32 $kelvane_pid\$" && echo "$name"
+    done | grep .
+}
+item_registered() { registered_items | grep -qx "$(item_name)"; }
 call_item() {
-    dbus-send --session --print-reply --dest="org.kde.StatusNotifierItem-$kelvane_pid-1" \
+    dbus-send --session --print-reply --dest="$(item_name)" \
         /StatusNotifierItem "org.kde.StatusNotifierItem.$1" int32:0 int32:0 >/dev/null
 }
 start_watcher() {
@@ -65,6 +76,28 @@ check "without a watcher the icon docks in the XEmbed tray again" wait_for 5 ico
 start_watcher
 check "a restarted watcher gets the icon again" wait_for 5 item_registered
 check "... and the XEmbed tray lets it go" wait_for 2 not icon_docked
+
+# A host that drops the item while its watcher stays, as GNOME Shell's
+# AppIndicator extension did with an item it could not read.
+offered() { [ "$(grep -c "^registered" "$dropping_log")" = "$1" ]; }
+dropping_watcher() {
+    kill "$watcher_pid"
+    wait_for 5 icon_docked
+    "$here/dropping-watcher.py" "$1" >"$work/dropping$1.log" 2>&1 &
+    dropping_log=$work/dropping$1.log
+    watcher_pid=$!
+    pids+=($watcher_pid)
+}
+dropping_watcher 1
+check "a host that drops the item once gets it again" wait_for 5 offered 2
+check "... and keeps it: the XEmbed tray lets it go" wait_for 2 not icon_docked
+dropping_watcher -1
+check "a host that drops it every time is offered it four times in all" wait_for 10 offered 4
+check "... then no more" not wait_for 3 offered 5
+kill "$watcher_pid"
+check "without that watcher the icon docks in the XEmbed tray" wait_for 5 icon_docked
+start_watcher
+check "a new watcher gets the item again" wait_for 5 item_registered
 
 # Quitter where the popup is, once the last Activate has brought it back.
 wait_for 5 popup_at 608

@@ -43,7 +43,7 @@ public:
           m_hWnd(in.hWnd), m_message((in.uFlags & NIF_MESSAGE) ? in.uCallbackMessage : 0)
     {
         m_sni = std::make_unique<StatusNotifierItem>(
-            m_icon, in.uID, [this](int mouseMessage) { notify(mouseMessage); });
+            m_icon, [this](int mouseMessage) { notify(mouseMessage); });
         m_sni->onRegisteredChanged([this](bool registered) {
             if (registered)
                 m_xembed.reset();
@@ -53,7 +53,6 @@ public:
         if (!StatusNotifierItem::watcherPresent())
             showXEmbed();
     }
-
 
 private:
     void notify(int mouseMessage) const

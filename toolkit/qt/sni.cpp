@@ -22,6 +22,9 @@ const QString kItemPath = QStringLiteral("/StatusNotifierItem");
 // waiting a little longer each time.
 constexpr int kFirstRetryMs = 100;
 constexpr int kRetries = 8;
+// A host that drops the item again and again refuses it: it is offered that
+// many times, then left to the XEmbed tray.
+constexpr int kOffers = 3;
 
 // The mouse messages an XEmbed tray gives for the same clicks.
 constexpr int kLeftDown = 513;
@@ -83,8 +86,7 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, SniToolTip& tip)
     return argument;
 }
 
-StatusNotifierItem::StatusNotifierItem(const QIcon& icon, int id,
-                                       std::function<void(int)> onMouseMessage)
+StatusNotifierItem::StatusNotifierItem(const QIcon& icon, std::function<void(int)> onMouseMessage)
     : m_pixmaps(pixmapsOf(icon)), m_onMouseMessage(std::move(onMouseMessage))
 {
     qDBusRegisterMetaType<SniPixmap>();
@@ -93,14 +95,17 @@ StatusNotifierItem::StatusNotifierItem(const QIcon& icon, int id,
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    m_service = QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
-                    .arg(QCoreApplication::applicationPid())
-                    .arg(id);
-    m_exported =
-        bus.registerService(m_service) &&
-        bus.registerObject(kItemPath, this,
-                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                               QDBusConnection::ExportAllProperties);
+    // Registered by the connection's own name, not a name of its own: given
+    // a well-known name, GNOME Shell's AppIndicator extension (43, Debian's
+    // ubuntu-appindicators) also watches that name, and its first report of
+    // the owner clears the properties it is reading; the read then fails
+    // ("Argument two may not be null") and the extension drops the item for
+    // the whole session.
+    m_service = bus.baseService();
+    m_exported = bus.registerObject(kItemPath, this,
+                                    QDBusConnection::ExportScriptableSlots |
+                                        QDBusConnection::ExportAllSignals |
+                                        QDBusConnection::ExportAllProperties);
     if (!m_exported)
         return;
     m_retry = new QTimer(this);
@@ -113,9 +118,12 @@ StatusNotifierItem::StatusNotifierItem(const QIcon& icon, int id,
                 setRegistered(false);
                 m_retry->stop();
                 m_attempt = 0;
+                m_dropped = 0;
                 if (!newOwner.isEmpty())
                     tryRegister();
             });
+    bus.connect(kWatcher, kWatcherPath, kWatcher, QStringLiteral("StatusNotifierItemUnregistered"),
+                this, SLOT(itemUnregistered(QString)));
     if (watcherPresent())
         tryRegister();
 }
@@ -124,9 +132,7 @@ StatusNotifierItem::~StatusNotifierItem()
 {
     if (!m_exported)
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterObject(kItemPath);
-    bus.unregisterService(m_service);
+    QDBusConnection::sessionBus().unregisterObject(kItemPath);
 }
 
 void StatusNotifierItem::onRegisteredChanged(std::function<void(bool)> handler)
@@ -156,6 +162,21 @@ void StatusNotifierItem::tryRegister()
         if (m_attempt < kRetries && watcherPresent())
             m_retry->start(kFirstRetryMs << m_attempt++);
     });
+}
+
+// Watchers name an item by its bus name, with its path or without it.
+void StatusNotifierItem::itemUnregistered(const QString& item)
+{
+    if (item != m_service && !item.startsWith(m_service + QLatin1Char('@')) &&
+        !item.startsWith(m_service + QLatin1Char('/')))
+        return;
+    // Still counted as registered: while a watcher runs the XEmbed tray
+    // cannot take the icon, and once it goes the change shows it there.
+    if (m_dropped < kOffers && watcherPresent()) {
+        ++m_dropped;
+        m_attempt = 0;
+        m_retry->start(kFirstRetryMs);
+    }
 }
 
 void StatusNotifierItem::setRegistered(bool registered)

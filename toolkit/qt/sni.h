@@ -33,8 +33,9 @@ struct SniToolTip {
 // The icon as a StatusNotifierItem on the session bus, for the panels whose
 // notification area is a StatusNotifierWatcher (KDE Plasma, GNOME with the
 // AppIndicator extension, Xfce's plugin, waybar). It registers whenever a
-// watcher appears, and again when one restarts. Clicks reach onMouseMessage
-// as the mouse messages an XEmbed tray would give.
+// watcher appears, again when one restarts, and again (a few times) when a
+// host drops it while its watcher stays. Clicks reach onMouseMessage as the
+// mouse messages an XEmbed tray would give.
 class StatusNotifierItem final : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
@@ -54,7 +55,7 @@ class StatusNotifierItem final : public QObject {
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
 
 public:
-    StatusNotifierItem(const QIcon& icon, int id, std::function<void(int)> onMouseMessage);
+    StatusNotifierItem(const QIcon& icon, std::function<void(int)> onMouseMessage);
     ~StatusNotifierItem() override;
     Q_DISABLE_COPY_MOVE(StatusNotifierItem)
 
@@ -79,10 +80,13 @@ public:
     QDBusObjectPath menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
 
 public Q_SLOTS:
-    void Activate(int x, int y);
-    void SecondaryActivate(int x, int y);
-    void ContextMenu(int x, int y);
-    void Scroll(int delta, const QString& orientation);
+    Q_SCRIPTABLE void Activate(int x, int y);
+    Q_SCRIPTABLE void SecondaryActivate(int x, int y);
+    Q_SCRIPTABLE void ContextMenu(int x, int y);
+    Q_SCRIPTABLE void Scroll(int delta, const QString& orientation);
+
+private Q_SLOTS:
+    void itemUnregistered(const QString& item);
 
 Q_SIGNALS:
     void NewIcon();
@@ -99,6 +103,7 @@ private:
     QDBusServiceWatcher* m_watcher = nullptr;
     QTimer* m_retry = nullptr;
     int m_attempt = 0;
+    int m_dropped = 0; // by hosts of the current watcher
     bool m_exported = false;
     bool m_registered = false;
 };
