@@ -62,6 +62,19 @@ hide_popup
 click_drawn_icon() { xdotool mousemove 15 15 click 1 && wait_for 2 popup_at 608; }
 check "a left click on the drawn icon brings the popup back" wait_for 6 click_drawn_icon
 
+# Hosts take any Menu path for a menu to show (GNOME Shell's extension,
+# which needs one, is its own check's).
+item_properties() {
+    dbus-send --session --print-reply --dest="$(item_name)" /StatusNotifierItem \
+        org.freedesktop.DBus.Properties.GetAll string:org.kde.StatusNotifierItem
+}
+no_menu() {
+    item_properties | grep '"IconPixmap"' >/dev/null && ! item_properties | grep '"Menu"' >/dev/null &&
+        ! dbus-send --session --print-reply --dest="$(item_name)" /StatusNotifierItem \
+            org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierItem string:Menu 2>/dev/null
+}
+check "the item shows its icon and no Menu property to a host" no_menu
+
 hide_popup
 call_item Activate
 check "Activate brings the popup back" wait_for 5 popup_at 608

@@ -17,6 +17,30 @@ namespace {
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+const QString kItem = QStringLiteral("org.kde.StatusNotifierItem");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kGnomeShell = QStringLiteral("org.gnome.Shell");
+// Every host's Menu aside (see the class).
+constexpr char kIntrospection[] = R"xml(<interface name="org.kde.StatusNotifierItem">
+<property name="Category" type="s" access="read"/>
+<property name="Id" type="s" access="read"/>
+<property name="Title" type="s" access="read"/>
+<property name="Status" type="s" access="read"/>
+<property name="WindowId" type="i" access="read"/>
+<property name="IconName" type="s" access="read"/>
+<property name="IconPixmap" type="a(iiay)" access="read"/>
+<property name="OverlayIconName" type="s" access="read"/>
+<property name="OverlayIconPixmap" type="a(iiay)" access="read"/>
+<property name="AttentionIconName" type="s" access="read"/>
+<property name="AttentionIconPixmap" type="a(iiay)" access="read"/>
+<property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
+<property name="ItemIsMenu" type="b" access="read"/>
+<method name="Activate"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
+<method name="SecondaryActivate"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
+<method name="ContextMenu"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
+<method name="Scroll"><arg type="i" direction="in"/><arg type="s" direction="in"/></method>
+</interface>
+)xml";
 // Debian's status-notifier-watcher takes its bus name before its object
 // exists, so a registration right after it appears can fail: try again,
 // waiting a little longer each time.
@@ -102,10 +126,7 @@ StatusNotifierItem::StatusNotifierItem(const QIcon& icon, std::function<void(int
     // ("Argument two may not be null") and the extension drops the item for
     // the whole session.
     m_service = bus.baseService();
-    m_exported = bus.registerObject(kItemPath, this,
-                                    QDBusConnection::ExportScriptableSlots |
-                                        QDBusConnection::ExportAllSignals |
-                                        QDBusConnection::ExportAllProperties);
+    m_exported = bus.registerVirtualObject(kItemPath, this);
     if (!m_exported)
         return;
     m_retry = new QTimer(this);
@@ -124,6 +145,11 @@ StatusNotifierItem::StatusNotifierItem(const QIcon& icon, std::function<void(int
             });
     bus.connect(kWatcher, kWatcherPath, kWatcher, QStringLiteral("StatusNotifierItemUnregistered"),
                 this, SLOT(itemUnregistered(QString)));
+    auto* shell =
+        new QDBusServiceWatcher(kGnomeShell, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(shell, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& owner) { m_gnomeShell = owner; });
+    m_gnomeShell = bus.interface()->serviceOwner(kGnomeShell).value();
     if (watcherPresent())
         tryRegister();
 }
@@ -188,21 +214,69 @@ void StatusNotifierItem::setRegistered(bool registered)
         m_onRegisteredChanged(registered);
 }
 
-void StatusNotifierItem::Activate(int, int)
+QVariantMap StatusNotifierItem::properties(const QString& caller) const
 {
-    m_onMouseMessage(kLeftDown);
+    QVariantMap p{{QStringLiteral("Category"), QStringLiteral("ApplicationStatus")},
+                  {QStringLiteral("Id"), QStringLiteral("kelvane")},
+                  {QStringLiteral("Title"), QStringLiteral("Kelvane")},
+                  {QStringLiteral("Status"), QStringLiteral("Active")},
+                  {QStringLiteral("WindowId"), 0},
+                  {QStringLiteral("IconName"), QString()},
+                  {QStringLiteral("IconPixmap"), QVariant::fromValue(m_pixmaps)},
+                  {QStringLiteral("OverlayIconName"), QString()},
+                  {QStringLiteral("OverlayIconPixmap"), QVariant::fromValue(SniPixmaps())},
+                  {QStringLiteral("AttentionIconName"), QString()},
+                  {QStringLiteral("AttentionIconPixmap"), QVariant::fromValue(SniPixmaps())},
+                  // The icon has no tooltip.
+                  {QStringLiteral("ToolTip"), QVariant::fromValue(SniToolTip())},
+                  {QStringLiteral("ItemIsMenu"), false}};
+    if (!m_gnomeShell.isEmpty() && caller == m_gnomeShell)
+        p.insert(QStringLiteral("Menu"),
+                 QVariant::fromValue(QDBusObjectPath(QStringLiteral("/NO_DBUSMENU"))));
+    return p;
 }
 
-void StatusNotifierItem::SecondaryActivate(int, int)
+QString StatusNotifierItem::introspect(const QString&) const
 {
-    m_onMouseMessage(kMiddleDown);
+    return QString::fromLatin1(kIntrospection);
 }
 
-void StatusNotifierItem::ContextMenu(int, int)
+bool StatusNotifierItem::handleMessage(const QDBusMessage& message,
+                                       const QDBusConnection& connection)
 {
-    m_onMouseMessage(kRightDown);
+    const QString member = message.member();
+    const QList<QVariant> args = message.arguments();
+    QDBusMessage reply;
+    if (message.interface() == kProperties) {
+        const QVariantMap all =
+            args.value(0).toString() == kItem ? properties(message.service()) : QVariantMap();
+        if (member == QLatin1String("GetAll")) {
+            reply = message.createReply(QVariant::fromValue(all));
+        } else if (member == QLatin1String("Get") && all.contains(args.value(1).toString())) {
+            reply = message.createReply(
+                QVariant::fromValue(QDBusVariant(all.value(args.value(1).toString()))));
+        } else if (member == QLatin1String("Get")) {
+            reply = message.createErrorReply(QDBusError::UnknownProperty,
+                                             QStringLiteral("No such property"));
+        } else {
+            reply = message.createErrorReply(QDBusError::PropertyReadOnly,
+                                             QStringLiteral("The item's properties are read-only"));
+        }
+    } else if (message.interface() == kItem || message.interface().isEmpty()) {
+        if (member == QLatin1String("Activate"))
+            m_onMouseMessage(kLeftDown);
+        else if (member == QLatin1String("SecondaryActivate"))
+            m_onMouseMessage(kMiddleDown);
+        else if (member == QLatin1String("ContextMenu"))
+            m_onMouseMessage(kRightDown);
+        else if (member != QLatin1String("Scroll"))
+            return false;
+        reply = message.createReply();
+    } else {
+        return false;
+    }
+    connection.send(reply);
+    return true;
 }
-
-void StatusNotifierItem::Scroll(int, const QString&) {}
 
 } // namespace tk::qt

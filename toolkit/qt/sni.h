@@ -2,6 +2,7 @@
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
+#include <QDBusVirtualObject>
 #include <QIcon>
 #include <QList>
 #include <QObject>
@@ -32,27 +33,19 @@ struct SniToolTip {
 
 // The icon as a StatusNotifierItem on the session bus, for the panels whose
 // notification area is a StatusNotifierWatcher (KDE Plasma, GNOME with the
-// AppIndicator extension, Xfce's plugin, waybar). It registers whenever a
-// watcher appears, again when one restarts, and again (a few times) when a
-// host drops it while its watcher stays. Clicks reach onMouseMessage as the
-// mouse messages an XEmbed tray would give.
-class StatusNotifierItem final : public QObject {
+// AppIndicator extension, Cinnamon, MATE, LXQt, Xfce's plugin, waybar). It
+// registers whenever a watcher appears, again when one restarts, and again
+// (a few times) when a host drops it while its watcher stays. Clicks reach
+// onMouseMessage as the mouse messages an XEmbed tray would give.
+//
+// The item has no menu, and hosts disagree on how to say so: MATE's
+// notification area, Cinnamon's xapp-sn-watcher and lxqt-panel take any
+// Menu path for a menu, show it empty and let it hold the pointer, while
+// GNOME Shell's AppIndicator extension drops an item without one. So the
+// Menu property, as the customary "/NO_DBUSMENU", is shown to GNOME Shell
+// only, and the object answers its callers itself.
+class StatusNotifierItem final : public QDBusVirtualObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
-    Q_PROPERTY(QString Category READ category)
-    Q_PROPERTY(QString Id READ id)
-    Q_PROPERTY(QString Title READ title)
-    Q_PROPERTY(QString Status READ status)
-    Q_PROPERTY(int WindowId READ windowId)
-    Q_PROPERTY(QString IconName READ iconName)
-    Q_PROPERTY(tk::qt::SniPixmaps IconPixmap READ iconPixmap)
-    Q_PROPERTY(QString OverlayIconName READ iconName)
-    Q_PROPERTY(tk::qt::SniPixmaps OverlayIconPixmap READ noPixmaps)
-    Q_PROPERTY(QString AttentionIconName READ iconName)
-    Q_PROPERTY(tk::qt::SniPixmaps AttentionIconPixmap READ noPixmaps)
-    Q_PROPERTY(tk::qt::SniToolTip ToolTip READ toolTip)
-    Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
-    Q_PROPERTY(QDBusObjectPath Menu READ menu)
 
 public:
     StatusNotifierItem(const QIcon& icon, std::function<void(int)> onMouseMessage);
@@ -67,36 +60,20 @@ public:
     // Whether a StatusNotifierWatcher runs on the session bus now.
     static bool watcherPresent();
 
-    QString category() const { return QStringLiteral("ApplicationStatus"); }
-    QString id() const { return QStringLiteral("kelvane"); }
-    QString title() const { return QStringLiteral("Kelvane"); }
-    QString status() const { return QStringLiteral("Active"); }
-    int windowId() const { return 0; }
-    QString iconName() const { return {}; }
-    SniPixmaps iconPixmap() const { return m_pixmaps; }
-    SniPixmaps noPixmaps() const { return {}; }
-    SniToolTip toolTip() const { return {}; } // the icon has no tooltip
-    bool itemIsMenu() const { return false; }
-    QDBusObjectPath menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
-
-public Q_SLOTS:
-    Q_SCRIPTABLE void Activate(int x, int y);
-    Q_SCRIPTABLE void SecondaryActivate(int x, int y);
-    Q_SCRIPTABLE void ContextMenu(int x, int y);
-    Q_SCRIPTABLE void Scroll(int delta, const QString& orientation);
+    QString introspect(const QString& path) const override;
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
 private Q_SLOTS:
     void itemUnregistered(const QString& item);
 
-Q_SIGNALS:
-    void NewIcon();
-    void NewStatus(const QString& status);
-
 private:
+    // The item's properties as the caller sees them.
+    QVariantMap properties(const QString& caller) const;
     void tryRegister();
     void setRegistered(bool registered);
 
     QString m_service;
+    QString m_gnomeShell; // the connection that owns org.gnome.Shell, if any
     SniPixmaps m_pixmaps;
     std::function<void(int)> m_onMouseMessage;
     std::function<void(bool)> m_onRegisteredChanged;
