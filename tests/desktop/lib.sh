@@ -104,6 +104,41 @@ click_popup() {
     click_part "$1" $g
 }
 
+# The windows the window manager lists as running (a taskbar's entries).
+client_list() { xprop -root _NET_CLIENT_LIST | tr -d ',' | cut -s -d# -f2; }
+in_client_list() {
+    local id=$(($1)) c
+    for c in $(client_list); do [ $((c)) = "$id" ] && return 0; done
+    return 1
+}
+not_in_client_list() { ! in_client_list "$1"; }
+
+# The top-level window a client sits in: the window manager's frame, or the
+# client itself where there is none.
+frame_of() {
+    local id=$1 parent
+    while parent=$(xwininfo -children -id "$id" | awk '/Parent window id/ {print $4}') &&
+        [ "$parent" != "$(xwininfo -root | awk '/Window id/ {print $4}')" ]; do
+        id=$parent
+    done
+    echo "$id"
+}
+
+about_id() {
+    xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | while read -r w; do
+        xwininfo -id "$w" | grep -q 'Width: 138' && echo "$w"
+    done | head -1 | grep .
+}
+
+# The About dialog's frame's distance from the centre of the screen, in
+# pixels, as "dx dy"; centred within a pixel.
+off_centre() {
+    local x y w h
+    read -r x y w h < <(geometry_of "$(frame_of "$(about_id)")") &&
+        echo $((x - (960 - w) / 2)) $((y - (720 - h) / 2))
+}
+centred() { local dx dy; read -r dx dy < <(off_centre) && [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]; }
+
 icon_gone() { ! xwininfo -root -tree | grep '"Kelvane"' >/dev/null; }
 no_leftovers() { ! ls "$XDG_RUNTIME_DIR" | grep -q '^kelvane-'; }
 

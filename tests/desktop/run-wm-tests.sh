@@ -28,13 +28,6 @@ start_wm() {
     pids+=($!)
 }
 
-client_list() { xprop -root _NET_CLIENT_LIST | tr -d ',' | cut -s -d# -f2; }
-in_client_list() {
-    local id=$(($1)) c
-    for c in $(client_list); do [ $((c)) = "$id" ] && return 0; done
-    return 1
-}
-not_in_client_list() { ! in_client_list "$1"; }
 popup_focused() { [ "$(xdotool getwindowfocus)" = $(($(popup_id))) ]; }
 # The tray host is the only Kelvane window taller than 150 pixels (i3 tiles
 # it, so its width says nothing).
@@ -43,32 +36,6 @@ tray_host_id() {
         [ "$(xwininfo -id "$w" | awk '/Height:/ {print $NF}')" -gt 150 ] && echo "$w"
     done | head -1 | grep .
 }
-
-# The top-level window a client sits in: the window manager's frame, or the
-# client itself where there is none.
-frame_of() {
-    local id=$1 parent
-    while parent=$(xwininfo -children -id "$id" | awk '/Parent window id/ {print $4}') &&
-        [ "$parent" != "$(xwininfo -root | awk '/Window id/ {print $4}')" ]; do
-        id=$parent
-    done
-    echo "$id"
-}
-
-about_id() {
-    xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | while read -r w; do
-        xwininfo -id "$w" | grep -q 'Width: 138' && echo "$w"
-    done | head -1 | grep .
-}
-
-# The frame's distance from the centre of the screen, in pixels, as "dx dy".
-off_centre() {
-    local x y w h
-    read -r x y w h < <(geometry_of "$(frame_of "$(about_id)")") &&
-        echo $((x - (960 - w) / 2)) $((y - (720 - h) / 2))
-}
-centred() { local dx dy; read -r dx dy < <(off_centre) && [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]; }
-
 
 # Clicks the xterm, as a user would (some window managers refuse activation
 # requests from other programs), until it has the keyboard.

@@ -71,31 +71,6 @@ protected:
     void SetUp() override { Form2->load(); }
 };
 
-TEST_F(QtBackend, controlsSitAtTheirTwipsInPixelsAndStackFrontToBack)
-{
-    const struct {
-        const char* name;
-        QRect twips;
-    } rows[] = {
-        {"gputemp", {1680, 120, 735, 255}},
-        {"Label5", {1920, 840, 735, 255}},
-        {"Shape4", {0, 720, 2775, 495}},
-        {"Command1", {1560, 2160, 615, 615}}, // below the popup's client area
-    };
-    for (const auto& r : rows) {
-        const QRect t = r.twips;
-        EXPECT_EQ(child(*Form1, r.name).geometry(),
-                  QRect(t.x() / 15, t.y() / 15, t.width() / 15, t.height() / 15))
-            << r.name;
-    }
-    QStringList order;
-    for (QObject* c : widgetOf(*Form1).children())
-        if (c->isWidgetType())
-            order.prepend(c->objectName()); // the last child paints on top
-    EXPECT_EQ(order.join(' ').toStdString(), "Command1 gputemp piquegputemp Label2 Label4 "
-                                             "Label6 Shape4 Shape3 Shape2 Label5 Shape1 Label7");
-}
-
 TEST_F(QtBackend, commandLabelsLookLikeFramedGreyBlocks)
 {
     QWidget& popup = widgetOf(*Form1);
@@ -204,25 +179,6 @@ TEST_F(QtBackend, anotherPrimaryDisplayTakesThePopupToItsCorner)
     QWidget& popup = widgetOf(*Form1);
     EXPECT_TRUE(support::waitUntil([&] { return popup.pos() == QPoint(1095, 913); }))
         << "the popup is at " << popup.pos().x() << "," << popup.pos().y();
-}
-
-TEST_F(QtBackend, aHiddenPopupIsUnmappedUntilItSlidesBackUp)
-{
-    QWidget& popup = widgetOf(*Form1);
-    Form1->slideDown();
-    int ticks = 0;
-    while (Form1->Timer3->enabled()) {
-        Form1->Timer3->tick();
-        ++ticks;
-        // Mapped for as long as any row of it is on the screen.
-        EXPECT_EQ(popup.isVisible(), popup.y() < 720) << "after " << ticks << " ticks";
-    }
-    EXPECT_FALSE(popup.isVisible());
-    EXPECT_TRUE(Form1->isVisible()) << "the form counts itself shown";
-    Form1->slideUp();
-    while (popup.y() >= 720 && Form1->Timer2->enabled())
-        Form1->Timer2->tick();
-    EXPECT_TRUE(popup.isVisible()) << "at " << popup.y();
 }
 
 // The display's last monitor gone as Kelvane starts: its first window cannot
