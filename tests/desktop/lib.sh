@@ -117,6 +117,7 @@ not_in_client_list() { ! in_client_list "$1"; }
 # client itself where there is none.
 frame_of() {
     local id=$1 parent
+    [ -n "$id" ] || return 1
     while parent=$(xwininfo -children -id "$id" | awk '/Parent window id/ {print $4}') &&
         [ "$parent" != "$(xwininfo -root | awk '/Window id/ {print $4}')" ]; do
         id=$parent
@@ -134,7 +135,8 @@ about_id() {
 # pixels, as "dx dy"; centred within a pixel.
 off_centre() {
     local x y w h
-    read -r x y w h < <(geometry_of "$(frame_of "$(about_id)")") &&
+    local frame
+    frame=$(frame_of "$(about_id)") && read -r x y w h < <(geometry_of "$frame") &&
         echo $((x - (960 - w) / 2)) $((y - (720 - h) / 2))
 }
 centred() { local dx dy; read -r dx dy < <(off_centre) && [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]; }

@@ -131,7 +131,7 @@ start_desktop() {
 end_tagged() {
     local environ
     for environ in /proc/[0-9]*/environ; do
-        tr '\0' '\n' <"$environ" 2>/dev/null | grep -qx "KELVANE_SESSION_TAG=$tag" &&
+        tr '\0' '\n' 2>/dev/null <"$environ" | grep -qx "KELVANE_SESSION_TAG=$tag" &&
             kill -KILL "$(basename "$(dirname "$environ")")" 2>/dev/null
     done
     vd_cleanup
