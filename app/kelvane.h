@@ -2,7 +2,8 @@
 
 namespace app {
 
-inline constexpr const char* kVersion = "2.05.0003";
+// From the build, which holds the one version.
+inline constexpr const char* kVersion = KELVANE_VERSION;
 
 // The whole program: options, then the start-up form and the event loop.
 int run(int argc, char** argv);

@@ -62,7 +62,7 @@ TEST(App, theCommandLineNeedsNoDisplay)
         int status;
         std::string output;
     } rows[] = {
-        {"--version", 0, "Kelvane 2.05.0003\n"},
+        {"--version", 0, std::string("Kelvane ") + KELVANE_VERSION + "\n"},
         {"--help", 0, "core temperature"},
         {"--frobnicate", 2, ""},
         {"", 1, ""}, // no display is reported, not a toolkit abort

@@ -3,9 +3,11 @@
 # without administrator rights; over a running Kelvane; uninstalled while
 # Kelvane runs; and, when a file cannot be removed, a failure that says so.
 set -uo pipefail
-build=${1:?usage: check-installer.sh BUILD_DIR PROBE_EXE PREFIX}
+build=${1:?usage: check-installer.sh BUILD_DIR PROBE_EXE PREFIX VERSION OBJDUMP}
 probe_exe=${2:?}
 prefix=${3:?}
+version=${4:?}
+objdump=${5:?}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/virtual-desktop.sh"
 KELVANE=unused
@@ -52,6 +54,17 @@ check "with the licence and an uninstaller beside it" \
 check "and a Start menu entry" shortcuts
 check "and its entry among the user's installed programs" registered
 check "and nothing for the whole machine" not machine_wide
+check "the entry names the build's version" \
+    bash -c "wine reg query '$uninstall_key' /v DisplayVersion | tr -d '\r' | grep -q 'REG_SZ *$version\$'"
+# The program's own identity, as Explorer reads it, and the protections
+# Windows gives it: ASLR (with 64-bit addresses) and DEP.
+check "the installed program's version record is the build's" \
+    test "$(wine "$probe_exe" version "$(winpath "$(folder)/kelvane.exe")" | tr -d '\r' | tr '\n' ' ')" = \
+    "Kelvane $version $version $(echo "$version" | awk -F. '{ printf "%d.%d.%d.0", $1, $2, $3 }') "
+dll_characteristics() { "$objdump" -p "$(folder)/kelvane.exe" | awk '/^DllCharacteristics/ { print $2 }'; }
+has_flag() { [ $((0x$(dll_characteristics) & $1)) = $(($1)) ]; }
+check "... with ASLR, high-entropy ASLR and DEP in its header" \
+    eval 'has_flag 0x40 && has_flag 0x20 && has_flag 0x100'
 check "a silent installation does not start Kelvane at sign-in" not starts_at_sign_in
 wine "$installer" /S /AUTOSTART=yes >"$work/install-autostart.log" 2>&1
 check "/AUTOSTART=yes writes the user's Run key" starts_at_sign_in

@@ -13,6 +13,8 @@
 //   probe hold FILE SECONDS keeps a file open that nobody may delete meanwhile
 //   probe stage VEN DEV BUS SLOT NAME   adds a display adapter to the device tree
 //   probe power NAME STATE  sets a staged adapter's power state (1 is D0, 4 D3)
+//   probe version FILE      a program's product name, version, file version
+//                           and numeric version, one per line
 #include <windows.h>
 // after windows.h, which they need
 #include <devpropdef.h>
@@ -227,6 +229,27 @@ int main(int argc, char** argv)
         })
                    ? 0
                    : 1;
+    }
+    if (what == "version" && argc > 2) {
+        const std::wstring file = wide(argv[2]);
+        DWORD unused = 0;
+        std::vector<BYTE> info(GetFileVersionInfoSizeW(file.c_str(), &unused));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        if (info.empty() || !GetFileVersionInfoW(file.c_str(), 0, info.size(), info.data()) ||
+            !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length))
+            return 1;
+        for (const wchar_t* name : {L"ProductName", L"ProductVersion", L"FileVersion"}) {
+            wchar_t* value = nullptr;
+            const std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+            if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value),
+                                &length))
+                return 1;
+            std::printf("%s\n", utf8(value).c_str());
+        }
+        std::printf("%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                    HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+        return 0;
     }
     if (what == "boxes") {
         int boxes = 0;
