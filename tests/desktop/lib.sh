@@ -125,10 +125,17 @@ frame_of() {
     echo "$id"
 }
 
-about_id() {
+about_windows() {
     xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | while read -r w; do
         xwininfo -id "$w" | grep -q 'Width: 138' && echo "$w"
-    done | head -1 | grep .
+    done
+}
+about_id() { about_windows | head -1 | grep .; }
+# Its Ok button, and the dialog gone.
+close_about() {
+    local ax ay
+    read -r ax ay _ < <(geometry_of "$(about_id)") &&
+        xdotool mousemove $((ax + 68)) $((ay + 68)) click 1 && wait_for 5 not about_id
 }
 
 # The About dialog's frame's distance from the centre of the screen, in

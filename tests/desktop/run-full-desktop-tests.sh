@@ -198,12 +198,8 @@ CONF
     click_popup credit
     check "$desktop: the About dialog opens centred" wait_for 5 centred
     click_popup credit
-    check "$desktop: ... and only once" test "$(xdotool search --onlyvisible --name '^Kelvane$' | while read -r w; do
-        xwininfo -id "$w" | grep 'Width: 138'; done | wc -l)" = 1
-    local ax ay
-    read -r ax ay _ < <(geometry_of "$(about_id)")
-    xdotool mousemove $((ax + 68)) $((ay + 68)) click 1 # Ok
-    wait_for 5 not about_id
+    check "$desktop: ... and only once" test "$(about_windows | wc -l)" = 1
+    close_about
     click_popup quitter
     check "$desktop: Quitter ends the program" ended_within 5
     check "$desktop: ... with status 0" test "$status" = 0
