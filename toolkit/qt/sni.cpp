@@ -1,6 +1,5 @@
 #include "sni.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -20,26 +19,12 @@ const QString kItemPath = QStringLiteral("/StatusNotifierItem");
 const QString kItem = QStringLiteral("org.kde.StatusNotifierItem");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kGnomeShell = QStringLiteral("org.gnome.Shell");
-// Every host's Menu aside (see the class).
-constexpr char kIntrospection[] = R"xml(<interface name="org.kde.StatusNotifierItem">
-<property name="Category" type="s" access="read"/>
-<property name="Id" type="s" access="read"/>
-<property name="Title" type="s" access="read"/>
-<property name="Status" type="s" access="read"/>
-<property name="WindowId" type="i" access="read"/>
-<property name="IconName" type="s" access="read"/>
-<property name="IconPixmap" type="a(iiay)" access="read"/>
-<property name="OverlayIconName" type="s" access="read"/>
-<property name="OverlayIconPixmap" type="a(iiay)" access="read"/>
-<property name="AttentionIconName" type="s" access="read"/>
-<property name="AttentionIconPixmap" type="a(iiay)" access="read"/>
-<property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
-<property name="ItemIsMenu" type="b" access="read"/>
+// The item's methods; its properties are told from their values.
+constexpr char kMethods[] = R"xml(
 <method name="Activate"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
 <method name="SecondaryActivate"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
 <method name="ContextMenu"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
 <method name="Scroll"><arg type="i" direction="in"/><arg type="s" direction="in"/></method>
-</interface>
 )xml";
 // Debian's status-notifier-watcher takes its bus name before its object
 // exists, so a registration right after it appears can fail: try again,
@@ -236,9 +221,15 @@ QVariantMap StatusNotifierItem::properties(const QString& caller) const
     return p;
 }
 
+// The properties every host sees (Menu aside, see the class).
 QString StatusNotifierItem::introspect(const QString&) const
 {
-    return QString::fromLatin1(kIntrospection);
+    QString xml = QStringLiteral("<interface name=\"%1\">").arg(kItem);
+    const QVariantMap all = properties(QString());
+    for (auto it = all.begin(); it != all.end(); ++it)
+        xml += QStringLiteral("\n<property name=\"%1\" type=\"%2\" access=\"read\"/>")
+                   .arg(it.key(), QLatin1String(QDBusMetaType::typeToSignature(it->metaType())));
+    return xml + QLatin1String(kMethods) + QStringLiteral("</interface>\n");
 }
 
 bool StatusNotifierItem::handleMessage(const QDBusMessage& message,
@@ -252,9 +243,9 @@ bool StatusNotifierItem::handleMessage(const QDBusMessage& message,
             args.value(0).toString() == kItem ? properties(message.service()) : QVariantMap();
         if (member == QLatin1String("GetAll")) {
             reply = message.createReply(QVariant::fromValue(all));
-        } else if (member == QLatin1String("Get") && all.contains(args.value(1).toString())) {
-            reply = message.createReply(
-                QVariant::fromValue(QDBusVariant(all.value(args.value(1).toString()))));
+        } else if (const QString name = args.value(1).toString();
+                   member == QLatin1String("Get") && all.contains(name)) {
+            reply = message.createReply(QVariant::fromValue(QDBusVariant(all.value(name))));
         } else if (member == QLatin1String("Get")) {
             reply = message.createErrorReply(QDBusError::UnknownProperty,
                                              QStringLiteral("No such property"));
