@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <future>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -21,8 +23,6 @@ using support::waitUntil;
 namespace {
 
 const std::string kNvml = support::kNvmlName;
-const std::string kOldOnly = support::fakeNvml("oldonly");
-const std::string kNoHandle = support::fakeNvml("nohandle");
 
 // Says what the test tells it to, on each reading.
 class ScriptedSource final : public sampler::Source {
@@ -56,106 +56,75 @@ protected:
     FakeNvml m_fake;
 };
 
+// A row's words, one per reading: a temperature, "eN" for NVML's error N, or
+// "blank" for a success that writes nothing.
+std::vector<std::string> words(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 TEST_F(Sampler, ticksShowCurrentAndPeakOrNoNumberAndWhy)
 {
-    constexpr int kUnwritten = FAKENVML_UNWRITTEN;
-    const std::vector<std::string> both{kNvml, kOldOnly};
     const struct {
         const char* row;
-        std::vector<int> readings;
-        std::vector<int> results; // NVML's, for each reading
-        std::vector<std::string> current;
-        std::vector<std::string> peak;
-        std::string tip = {}; // after the last reading, where it matters
-        std::vector<std::string> libraries = {kNvml};
+        const char* readings;
+        const char* current; // as shown, without the "°c"
+        const char* peak;
+        std::string tip = {};           // after the last reading, where it matters
+        const char* libraries = "full"; // the stand-in's builds, or "absent"
         int initResult = 0;
         Cause cause = Cause::None; // of the last reading
-        int raised = 0;            // the error the query raises, 0 for none
+        tk::Status raised = {};    // by the query, where it raises
     } rows[] = {
-        {"the peak only rises, and a failure keeps it",
-         {40, 45, 43, 0, 44},
-         {0, 0, 0, 15, 0},
-         {"40°c", "45°c", "43°c", "--°c", "44°c"},
-         {"40°c", "45°c", "45°c", "45°c", "45°c"}},
-        {"a reading of 0 keeps the peak at 0", {0}, {0}, {"0°c"}, {"0°c"}},
-        {"absurd values are no reading",
-         {static_cast<int>(3000000000u), 2147483647, 1000, 52},
-         {0, 0, 0, 0},
-         {"--°c", "--°c", "--°c", "52°c"},
-         {"--°c", "--°c", "--°c", "52°c"}},
+        {"the peak only rises, and a failure keeps it", "40 45 43 e15 44", "40 45 43 -- 44",
+         "40 45 45 45 45"},
+        {"a reading of 0 keeps the peak at 0", "0", "0", "0"},
+        {"absurd values are no reading", "3000000000 2147483647 1000 52", "-- -- -- 52",
+         "-- -- -- 52"},
         {"a success that writes nothing is no reading, before a reading and after one",
-         {0, 47, 0},
-         {kUnwritten, 0, kUnwritten},
-         {"--°c", "47°c", "--°c"},
-         {"--°c", "47°c", "47°c"},
-         "Stand-in GPU: no temperature (the driver gave no value)",
-         both,
-         0,
+         "blank 47 blank", "-- 47 --", "-- 47 47",
+         "Stand-in GPU: no temperature (the driver gave no value)", "full oldonly", 0,
          Cause::QueryFailed},
         {"through the signed call below freezing shows as it is, down to -50, under a peak of 0",
-         {-5, -50, -1, -51},
-         {0, 0, 0, 0},
-         {"-5°c", "-50°c", "-1°c", "--°c"},
-         {"0°c", "0°c", "0°c", "0°c"},
-         "implausible value -51 from Stand-in GPU via NVML",
-         {kNvml},
-         0,
-         Cause::Implausible},
+         "-5 -50 -1 -51", "-5 -50 -1 --", "0 0 0 0",
+         "implausible value -51 from Stand-in GPU via NVML", "full", 0, Cause::Implausible},
         {"through the unsigned call 200 is plausible, and 201 and all ones (\"not available\") "
          "are no reading, never -1",
-         {200, 201, -1},
-         {0, 0, 0},
-         {"200°c", "--°c", "--°c"},
-         {"200°c", "200°c", "200°c"},
-         "implausible value 4294967295 from Stand-in GPU via NVML",
-         {kOldOnly},
-         0,
+         "200 201 -1", "200 -- --", "200 200 200",
+         "implausible value 4294967295 from Stand-in GPU via NVML", "oldonly", 0,
          Cause::Implausible},
-        {"library missing",
-         {60},
-         {0},
-         {"--°c"},
-         {"--°c"},
-         "",
-         {"libnvidia-ml-absent.so.1"},
-         0,
-         Cause::LibraryMissing,
-         int(tk::Status::FileNotFound)},
-        {"function missing",
-         {60},
-         {0},
-         {"--°c"},
-         {"--°c"},
-         "",
-         {kNoHandle},
-         0,
-         Cause::FunctionMissing,
-         int(tk::Status::EntryPointNotFound)},
-        {"initialisation fails", {60}, {0}, {"--°c"}, {"--°c"}, "", {kNvml}, 9, Cause::InitFailed},
-        {"the temperature call fails",
-         {0},
-         {15},
-         {"--°c"},
-         {"--°c"},
-         "",
-         {kNvml},
-         0,
-         Cause::QueryFailed},
+        {"library missing", "60", "--", "--", "", "absent", 0, Cause::LibraryMissing,
+         tk::Status::FileNotFound},
+        {"function missing", "60", "--", "--", "", "nohandle", 0, Cause::FunctionMissing,
+         tk::Status::EntryPointNotFound},
+        {"initialisation fails", "60", "--", "--", "", "full", 9, Cause::InitFailed},
+        {"the temperature call fails", "e15", "--", "--", "", "full", 0, Cause::QueryFailed},
     };
-    FakeNvml oldOnly(kOldOnly);
     for (const auto& row : rows) {
-        for (const std::string& library : row.libraries) {
-            SCOPED_TRACE(library + ": " + row.row);
-            FakeNvml& fake = library == kOldOnly ? oldOnly : m_fake;
-            fake.reset();
+        for (const std::string& build : words(row.libraries)) {
+            SCOPED_TRACE(build + ": " + row.row);
+            const std::string library = build == "full"     ? kNvml
+                                        : build == "absent" ? "libnvidia-ml-absent.so.1"
+                                                            : support::fakeNvml(build);
+            FakeNvml fake(build == "absent" ? kNvml : library);
             fake.setInitResult(row.initResult);
-            fake.script(row.readings, row.results);
+            std::vector<int> readings, results;
+            for (const std::string& word : words(row.readings)) {
+                const bool error = word[0] == 'e';
+                readings.push_back(error || word == "blank" ? 0 : int(std::stoll(word)));
+                results.push_back(error             ? std::stoi(word.substr(1))
+                                  : word == "blank" ? FAKENVML_UNWRITTEN
+                                                    : 0);
+            }
+            fake.script(readings, results);
             sampler::useSource(std::make_unique<sampler::NvmlSource>(library));
             Form1->load();
-            for (std::size_t i = 0; i < row.readings.size(); ++i) {
+            const auto current = words(row.current), peak = words(row.peak);
+            for (std::size_t i = 0; i < readings.size(); ++i) {
                 sample();
-                EXPECT_EQ(Form1->gputemp->caption(), row.current[i]) << "reading " << i;
-                EXPECT_EQ(Form1->piquegputemp->caption(), row.peak[i]) << "reading " << i;
+                EXPECT_EQ(Form1->gputemp->caption(), current[i] + "°c") << "reading " << i;
+                EXPECT_EQ(Form1->piquegputemp->caption(), peak[i] + "°c") << "reading " << i;
             }
             EXPECT_EQ(sampler::lastOutcome().cause, row.cause);
             if (row.tip.empty())
@@ -163,20 +132,20 @@ TEST_F(Sampler, ticksShowCurrentAndPeakOrNoNumberAndWhy)
             else
                 EXPECT_EQ(Form1->gputemp->tip(), row.tip);
             EXPECT_FALSE(tk::failed());
-            int status = 0;
+            tk::Status raised = {};
             try {
                 std::int32_t core = 0, ambient = 0, upper = 0;
                 sampler::latestThermalSettings(&core, &ambient, &upper);
             } catch (const tk::Error& e) {
-                status = int(e.status());
+                raised = e.status();
             }
-            EXPECT_EQ(status, row.raised);
+            EXPECT_EQ(raised, row.raised);
             tk::releaseInstances();
         }
     }
 }
 
-TEST_F(Sampler, aSlowDriverNeverHoldsUpTheTick)
+TEST_F(Sampler, aSlowDriverNeverHoldsUpTheTickAndIsLeftAloneNineTimesAsLong)
 {
     // After its first reading the driver answers only once the test lets it;
     // bounded, so that a sampler that waits for it fails instead of hanging.
@@ -212,27 +181,14 @@ TEST_F(Sampler, aSlowDriverNeverHoldsUpTheTick)
     answer->set_value();
     EXPECT_TRUE(waitUntil([] { return Form1->gputemp->caption() == "61°c"; }));
     EXPECT_EQ(Form1->piquegputemp->caption(), "61°c");
-}
 
-TEST_F(Sampler, aSlowReadingIsFollowedByNineTimesItsLengthOfRest)
-{
-    int calls = 0; // each reading takes 300 ms of the sampler's clock
-    sampler::useSource(std::make_unique<ScriptedSource>([&calls](int, sampler::Reading& r) {
-        ++calls;
-        ManualClock::advance(300ms);
-        r.core = 44;
-        return sampler::Outcome{};
-    }));
-    Form1->load();
+    // That reading took 2 s: the driver is left alone for 18 s after it.
+    ManualClock::advance(17999ms);
     sample();
-    EXPECT_EQ(Form1->gputemp->caption(), "44°c");
-    ManualClock::advance(2699ms);
-    sample();
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(Form1->gputemp->caption(), "44°c"); // the last value meanwhile
+    EXPECT_EQ(*calls, 2);
     ManualClock::advance(1ms);
     sample();
-    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(*calls, 3);
 }
 
 TEST_F(Sampler, nothingThatGoesWrongOnTheReadingThreadStopsTheReadings)

@@ -49,27 +49,17 @@ fakenvml_counts FakeNvml::counts() const
     return c;
 }
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-std::atomic<Clock::rep>& ticks()
-{
-    static std::atomic<Clock::rep> value{
-        std::chrono::duration_cast<Clock::duration>(std::chrono::hours(1)).count()};
-    return value;
-}
-
-} // namespace
+static std::atomic<Clock::rep> g_ticks{Clock::duration(std::chrono::hours(1)).count()};
 
 void ManualClock::install()
 {
-    sampler::setClock([] { return Clock::time_point(Clock::duration(ticks().load())); });
+    sampler::setClock([] { return Clock::time_point(Clock::duration(g_ticks.load())); });
 }
 
 void ManualClock::advance(std::chrono::milliseconds by)
 {
-    ticks() += std::chrono::duration_cast<Clock::duration>(by).count();
+    g_ticks += std::chrono::duration_cast<Clock::duration>(by).count();
 }
 
 void sampleOnce(tk::Timer& sampling)
