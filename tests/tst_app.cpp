@@ -22,7 +22,7 @@
 
 namespace {
 
-TEST(App, theAboutDialogIsFixedCentredAndOpenedOnce)
+TEST(App, theAboutDialogIsFixedCentredOpenedOnceAndOutlivesQuitter)
 {
     Form1->show();
     for (int round = 0; round < 2; ++round) {
@@ -39,16 +39,11 @@ TEST(App, theAboutDialogIsFixedCentredAndOpenedOnce)
         frmabout->Command1->click();
         EXPECT_FALSE(frmabout->isLoaded());
     }
-}
-
-TEST(App, quitWithTheAboutDialogOpenEndsWhenItCloses)
-{
-    Form1->show();
+    // Quitter with the dialog open: the program ends when the dialog closes.
     frmabout->show();
     popup::exitSequence();
     EXPECT_FALSE(Form1->isLoaded());
     EXPECT_TRUE(frmabout->isVisible());
-    EXPECT_EQ(tk::loadedForms(), 1);
     tk::post([] { frmabout->closeRequested(); });
     EXPECT_EQ(tk::exec(), 0);
     EXPECT_FALSE(frmabout->isLoaded());
@@ -81,9 +76,7 @@ TEST(App, theCommandLineNeedsNoDisplay)
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), r.status);
         EXPECT_NE(output.find(r.output), std::string::npos) << output;
-        if (r.status != 0) {
-            EXPECT_TRUE(output.starts_with("kelvane: ")) << output;
-        }
+        EXPECT_TRUE(r.status == 0 || output.starts_with("kelvane: ")) << output;
     }
 }
 
