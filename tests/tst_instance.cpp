@@ -75,27 +75,23 @@ std::string privateFolder(const support::TempDir& dir, const std::string& name)
     return path.string();
 }
 
+// The tests move the runtime and temporary folders; the next gets them back.
 class Instance : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        for (const char* name : kNames)
-            m_env.emplace_back(std::getenv(name) ? std::optional<std::string>(std::getenv(name))
-                                                 : std::nullopt);
-    }
     void TearDown() override
     {
-        for (std::size_t i = 0; i < m_env.size(); ++i) {
-            if (m_env[i])
-                ::setenv(kNames[i], m_env[i]->c_str(), 1);
-            else
-                ::unsetenv(kNames[i]);
-        }
+        for (const auto& [name, value] : m_saved)
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
     }
 
 private:
-    static constexpr const char* kNames[] = {"XDG_RUNTIME_DIR", "TMPDIR", "DISPLAY"};
-    std::vector<std::optional<std::string>> m_env;
+    static std::pair<const char*, std::optional<std::string>> saved(const char* name)
+    {
+        const char* value = std::getenv(name);
+        return {name, value ? std::optional<std::string>(value) : std::nullopt};
+    }
+    const std::pair<const char*, std::optional<std::string>> m_saved[2] = {saved("XDG_RUNTIME_DIR"),
+                                                                           saved("TMPDIR")};
 };
 
 TEST_F(Instance, aSecondStartReachesTheFirst)

@@ -18,6 +18,7 @@ using support::FakeNvml;
 namespace {
 
 const std::string kNvml = "libnvidia-ml.so.1";
+const std::string kAmd = "0000:03:00.0";
 
 // A sysfs tree of the test's own: PCI devices with their DRM cards, drivers,
 // power state and hwmon sensors.
@@ -48,6 +49,13 @@ public:
         m_dir.write(device(pci) + "/power/control", control + "\n");
     }
 
+    // An AMD card whose edge sensor reads 45 °C; returns the sensor's path.
+    std::string addAmdCard(const std::string& power = "active")
+    {
+        addCard("card0", kAmd, "0x1002", "amdgpu", power);
+        return addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+    }
+
     // Adds tempN_input (and _label where given); returns its path.
     std::string addSensor(const std::string& pci, const std::string& hwmon, int n,
                           const std::string& input, const std::string& label = {})
@@ -64,7 +72,6 @@ private:
 };
 
 constexpr int kUnreadable = 1 << 30;
-const std::string kAmd = "0000:03:00.0";
 
 class Sources : public testing::Test {
 protected:
@@ -78,59 +85,47 @@ TEST_F(Sources, theRightSourceWinsAndReads)
     const struct {
         const char* row;
         // Each card as "cardN PCI-ADDRESS VENDOR DRIVER", then its sensors as
-        // "N:LABEL=MILLIDEGREES" (an empty label: none); the stand-in NVML
-        // reads 57.
-        std::vector<std::string> cards;
+        // "N:LABEL=MILLIDEGREES" (an empty label: none), cards apart by ";";
+        // the stand-in NVML reads 57.
+        const char* cards;
         std::int64_t core; // kUnreadable: no reading
         std::string tooltip;
     } rows[] = {
         {"an AMD card reads its edge sensor, not its hotter junction",
-         {"card1 0000:03:00.0 0x1002 amdgpu 1:edge=45500 2:junction=61000"},
-         46,
+         "card1 0000:03:00.0 0x1002 amdgpu 1:edge=45500 2:junction=61000", 46,
          "AMD GPU 0000:03:00.0 via hwmon (edge)"},
-        {"nouveau reads its unlabelled temp1",
-         {"card0 0000:01:00.0 0x10de nouveau 1:=51200"},
-         51,
+        {"nouveau reads its unlabelled temp1", "card0 0000:01:00.0 0x10de nouveau 1:=51200", 51,
          "NVIDIA GPU 0000:01:00.0 via hwmon (temp1)"},
         {"Intel xe reads its package sensor",
-         {"card0 0000:00:02.0 0x8086 xe 2:pkg=40400 3:vram=52000"},
-         40,
+         "card0 0000:00:02.0 0x8086 xe 2:pkg=40400 3:vram=52000", 40,
          "Intel GPU 0000:00:02.0 via hwmon (pkg)"},
         {"an Intel card without a sensor gives way to the next card",
-         {"card0 0000:00:02.0 0x8086 i915", "card1 0000:03:00.0 0x1002 amdgpu 1:edge=46000"},
-         46,
+         "card0 0000:00:02.0 0x8086 i915; card1 0000:03:00.0 0x1002 amdgpu 1:edge=46000", 46,
          "AMD GPU 0000:03:00.0 via hwmon (edge)"},
         {"two cards: the first in PCI order, not in card order",
-         {"card1 0000:03:00.0 0x1002 amdgpu 1:edge=33000",
-          "card0 0000:0a:00.0 0x1002 amdgpu 1:edge=70000"},
-         33,
-         "AMD GPU 0000:03:00.0 via hwmon (edge)"},
-        {"NVIDIA on the vendor driver goes through NVML",
-         {"card0 0000:01:00.0 0x10de nvidia"},
-         57,
+         "card1 0000:03:00.0 0x1002 amdgpu 1:edge=33000; card0 0000:0a:00.0 0x1002 amdgpu "
+         "1:edge=70000",
+         33, "AMD GPU 0000:03:00.0 via hwmon (edge)"},
+        {"NVIDIA on the vendor driver goes through NVML", "card0 0000:01:00.0 0x10de nvidia", 57,
          "Stand-in GPU via NVML"},
         {"i915, which exports no temperature, says so by name",
-         {"card0 0000:00:02.0 0x8086 i915 1:=40000"},
-         kUnreadable,
+         "card0 0000:00:02.0 0x8086 i915 1:=40000", kUnreadable,
          "Intel GPU 0000:00:02.0 (i915) has no temperature sensor"},
-        {"radeon reads its unlabelled temp1",
-         {"card0 0000:03:00.0 0x1002 radeon 1:=48000"},
-         48,
+        {"radeon reads its unlabelled temp1", "card0 0000:03:00.0 0x1002 radeon 1:=48000", 48,
          "AMD GPU 0000:03:00.0 via hwmon (temp1)"},
         {"an amdgpu card without an edge sensor reads its junction",
-         {"card0 0000:03:00.0 0x1002 amdgpu 1:mem=70000 2:junction=55000"},
-         55,
+         "card0 0000:03:00.0 0x1002 amdgpu 1:mem=70000 2:junction=55000", 55,
          "AMD GPU 0000:03:00.0 via hwmon (junction)"},
         {"NVIDIA on the vendor driver without NVML is no reading",
-         {"card0 0000:01:00.0 0x10de nvidia"},
-         kUnreadable,
+         "card0 0000:01:00.0 0x10de nvidia", kUnreadable,
          "NVIDIA GPU 0000:01:00.0 can only be read through NVML, and "
          "libnvidia-ml-absent.so.1 was not found"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         FakeSysfs tree;
-        for (const std::string& line : r.cards) {
+        std::istringstream cards(r.cards);
+        for (std::string line; std::getline(cards, line, ';');) {
             std::istringstream words(line);
             std::string card, pci, vendor, driver, sensor;
             words >> card >> pci >> vendor >> driver;
@@ -181,8 +176,7 @@ TEST_F(Sources, onlyAnAwakeCardIsReadAndNvmlNeverHoldsItAwake)
         FakeSysfs nvidiaTree, amdTree;
         nvidiaTree.addCard("card0", "0000:01:00.0", "0x10de", "nvidia", row.status);
         nvidiaTree.setPower("0000:01:00.0", row.status, row.control);
-        amdTree.addCard("card0", kAmd, "0x1002", "amdgpu", row.status);
-        const std::string input = amdTree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+        const std::string input = amdTree.addAmdCard(row.status);
         sampler::Sysfs amdSysfs = amdTree.sysfs();
         int sensorReads = 0;
         amdSysfs.setReadObserver([&](const std::string& path) { sensorReads += path == input; });
@@ -213,7 +207,6 @@ TEST_F(Sources, sensorFilesHoldPlainDecimals)
         int degrees;
     } rows[] = {
         {"below zero keeps its sign", "-5000\n", -5},
-        {"a half rounds away from zero", "45500\n", 46},
         {"just under a half rounds down", "45499\n", 45},
         {"a negative half rounds away from zero", "-500\n", -1},
         {"no newline", "38000", 38},
@@ -228,8 +221,7 @@ TEST_F(Sources, sensorFilesHoldPlainDecimals)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.row);
         FakeSysfs tree;
-        tree.addCard("card0", kAmd, "0x1002", "amdgpu");
-        const std::string input = tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+        const std::string input = tree.addAmdCard();
         auto source = sampler::chooseSource(tree.sysfs(), kNvml);
         std::ofstream(input, std::ios::binary) << row.content;
         sampler::Reading r{-7};
@@ -251,8 +243,7 @@ TEST_F(Sources, sensorFilesHoldPlainDecimals)
 TEST_F(Sources, aFifoWhereTheSensorShouldBeNeverBlocks)
 {
     FakeSysfs tree;
-    tree.addCard("card0", kAmd, "0x1002", "amdgpu");
-    const std::string input = tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+    const std::string input = tree.addAmdCard();
     auto source = sampler::chooseSource(tree.sysfs(), kNvml);
     std::filesystem::remove(input);
     ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
@@ -276,8 +267,7 @@ TEST_F(Sources, aFifoWhereTheSensorShouldBeNeverBlocks)
 TEST_F(Sources, aVanishedCardIsReadAgainWhenItComesBack)
 {
     FakeSysfs tree;
-    tree.addCard("card0", kAmd, "0x1002", "amdgpu");
-    tree.addSensor(kAmd, "hwmon4", 1, "45000\n", "edge");
+    tree.addAmdCard();
     auto source = sampler::chooseSource(tree.sysfs(), kNvml);
     sampler::Reading r;
     ASSERT_TRUE(source->read(0, r).ok());
