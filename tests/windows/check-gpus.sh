@@ -42,13 +42,13 @@ while read -r maker vendor device bus degrees card; do
     [ "$maker" = NVIDIA ] &&
         check "... read through NVML by its bus id" grep -qx "0000:$bus:00.0" "$calls"
 
-    probe power "$vendor" "$device" "$bus" 00 4
+    probe power "$card" 4
     check "... in D3 it shows --°c" wait_for 5 reads '--°c'
     before=$(calls_now)
     sleep 5 # what is checked is that nothing happens meanwhile
     check "... and nothing calls its library for 5 s" test "$(calls_now)" = "$before"
     check "... and the peak stays" reads "$degrees°c"
-    probe power "$vendor" "$device" "$bus" 00 1
+    probe power "$card" 1
     check "... back in D0 it reads again within 2 s" wait_for 2 both_read "$degrees°c"
 
     probe logoff

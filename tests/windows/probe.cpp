@@ -12,8 +12,7 @@
 //   probe load NAME         loads a library the old way: program's folder first
 //   probe hold FILE SECONDS keeps a file open that nobody may delete meanwhile
 //   probe stage VEN DEV BUS SLOT NAME   adds a display adapter to the device tree
-//   probe power VEN DEV BUS SLOT STATE  sets a staged adapter's power state
-//                           (1 is D0, 4 D3)
+//   probe power NAME STATE  sets a staged adapter's power state (1 is D0, 4 D3)
 //   probe version FILE      a program's product name, version, file version
 //                           and numeric version, one per line
 #include <windows.h>
@@ -48,10 +47,15 @@ std::vector<HWND> windowsOf(const wchar_t* windowClass)
     return search.found;
 }
 
+std::vector<HWND> forms()
+{
+    return windowsOf(L"KelvaneForm");
+}
+
 // The popup is the form that keeps off the taskbar.
 HWND popup()
 {
-    for (HWND hwnd : windowsOf(L"KelvaneForm"))
+    for (HWND hwnd : forms())
         if (GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)
             return hwnd;
     return nullptr;
@@ -89,16 +93,6 @@ std::wstring wide(const char* text)
     return std::wstring(text, text + std::strlen(text));
 }
 
-// An adapter's hardware id and device instance, from VEN DEV BUS SLOT.
-std::wstring hardwareId(char** args)
-{
-    return L"PCI\\VEN_" + wide(args[0]) + L"&DEV_" + wide(args[1]);
-}
-std::wstring instanceOf(char** args)
-{
-    return hardwareId(args) + L"\\" + wide(args[2]) + wide(args[3]);
-}
-
 // Adds an adapter with its hardware id, location, name and power data, and
 // its display interface, linked so that SetupAPI lists it as present.
 int stage(char** argv)
@@ -107,11 +101,12 @@ int stage(char** argv)
     SP_DEVINFO_DATA info{};
     info.cbSize = sizeof info;
     const std::wstring name = wide(argv[6]);
-    if (!SetupDiCreateDeviceInfoW(set, instanceOf(argv + 2).c_str(), &kDisplayClass, nullptr,
-                                  nullptr, 0, &info) ||
+    const std::wstring id = L"PCI\\VEN_" + wide(argv[2]) + L"&DEV_" + wide(argv[3]);
+    if (!SetupDiCreateDeviceInfoW(set, (id + L"\\" + wide(argv[4]) + wide(argv[5])).c_str(),
+                                  &kDisplayClass, nullptr, nullptr, 0, &info) ||
         !SetupDiRegisterDeviceInfo(set, &info, 0, nullptr, nullptr, nullptr))
         return 1;
-    std::wstring ids = hardwareId(argv + 2) + L'\0';
+    std::wstring ids = id + L'\0';
     const ULONG bus = std::strtoul(argv[4], nullptr, 16);
     const ULONG address = std::strtoul(argv[5], nullptr, 16) << 16;
     SP_DEVICE_INTERFACE_DATA data{};
@@ -150,6 +145,35 @@ int stage(char** argv)
     return 0;
 }
 
+// Calls back with each present display adapter's device information; stops
+// when the callback says so.
+template <class F> bool eachAdapter(F found)
+{
+    HDEVINFO set = SetupDiGetClassDevsW(&kDisplayAdapters, nullptr, nullptr,
+                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return false;
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    bool stopped = false;
+    for (DWORD i = 0;
+         !stopped && SetupDiEnumDeviceInterfaces(set, nullptr, &kDisplayAdapters, i, &data); ++i) {
+        SP_DEVINFO_DATA info{};
+        info.cbSize = sizeof info;
+        if (SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, nullptr, &info) ||
+            GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            wchar_t name[128] = {};
+            const DEVPROPKEY friendly = deviceKey(14);
+            DEVPROPTYPE type = 0;
+            SetupDiGetDevicePropertyW(set, &info, &friendly, &type, reinterpret_cast<BYTE*>(name),
+                                      sizeof name - sizeof(wchar_t), nullptr, 0);
+            stopped = found(set, info, name);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return stopped;
+}
+
 std::string utf8(const wchar_t* text)
 {
     char out[512] = {};
@@ -163,7 +187,7 @@ int main(int argc, char** argv)
 {
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "count") {
-        std::printf("%zu\n", windowsOf(L"KelvaneForm").size());
+        std::printf("%zu\n", forms().size());
         return 0;
     }
     if (what == "workarea") {
@@ -198,15 +222,13 @@ int main(int argc, char** argv)
     }
     if (what == "stage" && argc > 6)
         return stage(argv);
-    if (what == "power" && argc > 6) {
-        HDEVINFO set = SetupDiCreateDeviceInfoList(&kDisplayClass, nullptr);
-        SP_DEVINFO_DATA info{};
-        info.cbSize = sizeof info;
-        const bool done =
-            SetupDiOpenDeviceInfoW(set, instanceOf(argv + 2).c_str(), nullptr, 0, &info) &&
-            setPower(set, info, std::atoi(argv[6]));
-        SetupDiDestroyDeviceInfoList(set);
-        return done ? 0 : 1;
+    if (what == "power" && argc > 3) {
+        const std::wstring name = wide(argv[2]);
+        return eachAdapter([&](HDEVINFO set, SP_DEVINFO_DATA& info, const wchar_t* found) {
+            return name == found && setPower(set, info, std::atoi(argv[3]));
+        })
+                   ? 0
+                   : 1;
     }
     if (what == "version" && argc > 2) {
         const std::wstring file = wide(argv[2]);
