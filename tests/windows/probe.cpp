@@ -145,9 +145,9 @@ int stage(char** argv)
     return 0;
 }
 
-// Calls back with each present display adapter's device information; stops
-// when the callback says so.
-template <class F> bool eachAdapter(F found)
+// Sets the power state of the present adapter of this name, found as
+// Kelvane finds its cards: through the display interfaces SetupAPI lists.
+bool setPowerOf(const std::wstring& name, int state)
 {
     HDEVINFO set = SetupDiGetClassDevsW(&kDisplayAdapters, nullptr, nullptr,
                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -155,23 +155,23 @@ template <class F> bool eachAdapter(F found)
         return false;
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
-    bool stopped = false;
+    const DEVPROPKEY friendly = deviceKey(14);
+    bool done = false;
     for (DWORD i = 0;
-         !stopped && SetupDiEnumDeviceInterfaces(set, nullptr, &kDisplayAdapters, i, &data); ++i) {
+         !done && SetupDiEnumDeviceInterfaces(set, nullptr, &kDisplayAdapters, i, &data); ++i) {
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof info;
-        if (SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, nullptr, &info) ||
-            GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-            wchar_t name[128] = {};
-            const DEVPROPKEY friendly = deviceKey(14);
-            DEVPROPTYPE type = 0;
-            SetupDiGetDevicePropertyW(set, &info, &friendly, &type, reinterpret_cast<BYTE*>(name),
-                                      sizeof name - sizeof(wchar_t), nullptr, 0);
-            stopped = found(set, info, name);
-        }
+        wchar_t found[128] = {};
+        DEVPROPTYPE type = 0;
+        done =
+            (SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, nullptr, &info) ||
+             GetLastError() == ERROR_INSUFFICIENT_BUFFER) &&
+            SetupDiGetDevicePropertyW(set, &info, &friendly, &type, reinterpret_cast<BYTE*>(found),
+                                      sizeof found - sizeof(wchar_t), nullptr, 0) &&
+            name == found && setPower(set, info, state);
     }
     SetupDiDestroyDeviceInfoList(set);
-    return stopped;
+    return done;
 }
 
 std::string utf8(const wchar_t* text)
@@ -206,9 +206,8 @@ int main(int argc, char** argv)
         mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
         return ChangeDisplaySettingsW(&mode, 0) == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
     }
-    if (what == "load" && argc > 2) {
+    if (what == "load" && argc > 2)
         return LoadLibraryW(wide(argv[2]).c_str()) ? 0 : 1;
-    }
     if (what == "hold" && argc > 3) {
         HANDLE file = CreateFileW(wide(argv[2]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
@@ -222,14 +221,8 @@ int main(int argc, char** argv)
     }
     if (what == "stage" && argc > 6)
         return stage(argv);
-    if (what == "power" && argc > 3) {
-        const std::wstring name = wide(argv[2]);
-        return eachAdapter([&](HDEVINFO set, SP_DEVINFO_DATA& info, const wchar_t* found) {
-            return name == found && setPower(set, info, std::atoi(argv[3]));
-        })
-                   ? 0
-                   : 1;
-    }
+    if (what == "power" && argc > 3)
+        return setPowerOf(wide(argv[2]), std::atoi(argv[3])) ? 0 : 1;
     if (what == "version" && argc > 2) {
         const std::wstring file = wide(argv[2]);
         DWORD unused = 0;
