@@ -7,8 +7,6 @@
 #include "toolkit/backend.h"
 #include "toolkit/base/error.h"
 #include "toolkit/dispatch.h"
-#include "toolkit/screen.h"
-#include "tray/form2.h"
 
 #include <cstdio>
 #include <cstdlib>

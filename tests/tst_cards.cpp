@@ -115,7 +115,6 @@ std::unique_ptr<sampler::Source> choose(const Machine& machine, support::FakeNvm
 
 TEST(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
 {
-    const PowerData awake{1, false};
     const struct {
         const char* row;
         Machine machine;
@@ -123,7 +122,7 @@ TEST(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
         std::string tooltip; // NVML's stand-in names itself "Stand-in GPU"
     } rows[] = {
         {"an awake NVIDIA card is read through NVML",
-         {{kGeForce}, 64, {{kGeForce.name, awake}}},
+         {{kGeForce}, 64, {{kGeForce.name, {1, false}}}},
          64,
          "Stand-in GPU via NVML"},
         {"without NVML an NVIDIA card is read through Windows",

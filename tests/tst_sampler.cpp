@@ -1,7 +1,6 @@
 #include "support/support.h"
 
 #include "popup/form1.h"
-#include "popup/module1.h"
 #include "sampler/nvml.h"
 #include "toolkit/base/error.h"
 #include "toolkit/dispatch.h"

@@ -17,7 +17,7 @@ using support::FakeNvml;
 
 namespace {
 
-const std::string kNvml = "libnvidia-ml.so.1";
+const std::string& kNvml = support::kNvmlName;
 const std::string kAmd = "0000:03:00.0";
 
 // A sysfs tree of the test's own: PCI devices with their DRM cards, drivers,
