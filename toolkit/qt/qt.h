@@ -31,6 +31,10 @@ QPoint origin();
 void rememberKeyboard();
 void giveKeyboardBack();
 
+// Ends the program with one line when the X server goes away, however Qt
+// hears of it. X11 only.
+void endWithTheServer();
+
 // Tells the toolkit whenever a display changes, appears or goes, or another
 // one becomes the primary.
 void watchScreens();
