@@ -12,7 +12,6 @@
 #include <QFont>
 #include <QIcon>
 #include <QPoint>
-#include <QSystemTrayIcon>
 #include <QWidget>
 
 namespace tk::qt {
@@ -54,8 +53,5 @@ QIcon iconOf(const Picture& picture);
 // The size of the first version of the shell's record: six 32-bit fields,
 // then 64 bytes of tip text.
 constexpr int kRecordSize = 88;
-
-// The mouse message a click on the icon stands for, or 0 for none.
-int mouseMessageFor(QSystemTrayIcon::ActivationReason reason);
 
 } // namespace tk::qt

@@ -1,5 +1,6 @@
 #include "qt.h"
 #include "sni.h"
+#include "xembed.h"
 
 #include "toolkit/backend.h"
 #include "toolkit/base/error.h"
@@ -33,56 +34,47 @@ void deliver(WindowHandle hWnd, std::int32_t callbackMessage, int mouseMessage)
 
 // One icon, shown in exactly one notification area: a StatusNotifierItem
 // host while one is registered on the session bus, else the XEmbed tray.
-// Qt 6.4 chooses its own tray backend once per process, at the first icon,
-// so an XEmbed icon is only ever made while no StatusNotifierWatcher runs.
+// GNOME Shell is the exception: its AppIndicator extension calls an item
+// without a menu only on a double click (from version 58; 53 let the first
+// single click through), while it hands every click straight to an icon in
+// its legacy XEmbed tray. Where the watcher is GNOME Shell's and that tray
+// runs, the icon is docked there and the item is passive, which the
+// extension does not show.
 class IconHost final {
 public:
     explicit IconHost(const TrayIconRecord& in)
-        : m_icon((in.uFlags & NIF_ICON) ? iconOf(Picture::fromHandle(in.hIcon)) : QIcon()),
-          m_tip((in.uFlags & NIF_TIP) ? QString::fromStdString(in.szTip) : QString()),
-          m_hWnd(in.hWnd), m_message((in.uFlags & NIF_MESSAGE) ? in.uCallbackMessage : 0)
+        : m_hWnd(in.hWnd), m_message((in.uFlags & NIF_MESSAGE) ? in.uCallbackMessage : 0)
     {
-        m_sni = std::make_unique<StatusNotifierItem>(
-            m_icon, [this](int mouseMessage) { notify(mouseMessage); });
-        m_sni->onRegisteredChanged([this](bool registered) {
-            if (registered)
-                m_xembed.reset();
-            else
-                showXEmbed();
-        });
-        if (!StatusNotifierItem::watcherPresent())
-            showXEmbed();
+        const QIcon icon =
+            (in.uFlags & NIF_ICON) ? iconOf(Picture::fromHandle(in.hIcon)) : QIcon();
+        auto notify = [this](int mouseMessage) {
+            if (m_message)
+                deliver(m_hWnd, m_message, mouseMessage);
+        };
+        const QString tip = (in.uFlags & NIF_TIP) ? QString::fromStdString(in.szTip) : QString();
+        m_xembed = std::make_unique<XEmbedIcon>(icon, tip, notify);
+        m_sni = std::make_unique<StatusNotifierItem>(icon, notify);
+        m_sni->onChanged([this] { choose(); });
+        m_xembed->onTrayChanged([this] { choose(); });
+        choose();
     }
 
 private:
-    void notify(int mouseMessage) const
+    void choose()
     {
-        if (m_message)
-            deliver(m_hWnd, m_message, mouseMessage);
+        const bool tray = XEmbedIcon::trayPresent();
+        const bool gnome = tray && m_sni->watcherIsGnomeShell();
+        m_sni->setPassive(gnome);
+        if (gnome || (tray && !m_sni->registered() && !StatusNotifierItem::watcherPresent()))
+            m_xembed->dock();
+        else
+            m_xembed->undock();
     }
 
-    void showXEmbed()
-    {
-        if (m_xembed || StatusNotifierItem::watcherPresent())
-            return;
-        m_xembed = std::make_unique<QSystemTrayIcon>();
-        if (!m_icon.isNull())
-            m_xembed->setIcon(m_icon);
-        if (!m_tip.isEmpty())
-            m_xembed->setToolTip(m_tip);
-        QObject::connect(m_xembed.get(), &QSystemTrayIcon::activated, m_xembed.get(),
-                         [this](auto reason) { notify(mouseMessageFor(reason)); });
-        // Shown even without a notification area: Qt docks it as soon as one
-        // appears, and again whenever one restarts.
-        m_xembed->show();
-    }
-
-    QIcon m_icon;
-    QString m_tip;
     WindowHandle m_hWnd;
     std::int32_t m_message;
+    std::unique_ptr<XEmbedIcon> m_xembed;
     std::unique_ptr<StatusNotifierItem> m_sni;
-    std::unique_ptr<QSystemTrayIcon> m_xembed;
 };
 
 std::map<Key, std::unique_ptr<IconHost>>& icons()
@@ -96,7 +88,7 @@ std::map<Key, std::unique_ptr<IconHost>>& icons()
 void warnNoNotificationArea()
 {
     static bool warned = false;
-    if (warned || StatusNotifierItem::watcherPresent() || QSystemTrayIcon::isSystemTrayAvailable())
+    if (warned || StatusNotifierItem::watcherPresent() || XEmbedIcon::trayPresent())
         return;
     warned = true;
     std::fprintf(stderr, "kelvane: no notification area found; the icon will appear when one "
@@ -105,23 +97,6 @@ void warnNoNotificationArea()
 }
 
 } // namespace
-
-int mouseMessageFor(QSystemTrayIcon::ActivationReason reason)
-{
-    switch (reason) {
-    case QSystemTrayIcon::Trigger:
-        return WM_LBUTTONDOWN;
-    case QSystemTrayIcon::DoubleClick:
-        return WM_LBUTTONDBLCLK;
-    case QSystemTrayIcon::Context:
-        return WM_RBUTTONDOWN;
-    case QSystemTrayIcon::MiddleClick:
-        return WM_MBUTTONDOWN;
-    case QSystemTrayIcon::Unknown:
-        break;
-    }
-    return 0;
-}
 
 } // namespace tk::qt
 

@@ -25,6 +25,7 @@ constexpr char kMethods[] = R"xml(
 <method name="SecondaryActivate"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
 <method name="ContextMenu"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
 <method name="Scroll"><arg type="i" direction="in"/><arg type="s" direction="in"/></method>
+<signal name="NewStatus"><arg type="s"/></signal>
 )xml";
 // Debian's status-notifier-watcher takes its bus name before its object
 // exists, so a registration right after it appears can fail: try again,
@@ -121,20 +122,28 @@ StatusNotifierItem::StatusNotifierItem(const QIcon& icon, std::function<void(int
         new QDBusServiceWatcher(kWatcher, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
+                m_watcherOwner = newOwner;
                 setRegistered(false);
                 m_retry->stop();
                 m_attempt = 0;
                 m_dropped = 0;
                 if (!newOwner.isEmpty())
                     tryRegister();
+                if (m_onChanged)
+                    m_onChanged();
             });
     bus.connect(kWatcher, kWatcherPath, kWatcher, QStringLiteral("StatusNotifierItemUnregistered"),
                 this, SLOT(itemUnregistered(QString)));
     auto* shell =
         new QDBusServiceWatcher(kGnomeShell, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(shell, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& owner) { m_gnomeShell = owner; });
+            [this](const QString&, const QString&, const QString& owner) {
+                m_gnomeShell = owner;
+                if (m_onChanged)
+                    m_onChanged();
+            });
     m_gnomeShell = bus.interface()->serviceOwner(kGnomeShell).value();
+    m_watcherOwner = bus.interface()->serviceOwner(kWatcher).value();
     if (watcherPresent())
         tryRegister();
 }
@@ -146,9 +155,27 @@ StatusNotifierItem::~StatusNotifierItem()
     QDBusConnection::sessionBus().unregisterObject(kItemPath);
 }
 
-void StatusNotifierItem::onRegisteredChanged(std::function<void(bool)> handler)
+void StatusNotifierItem::onChanged(std::function<void()> handler)
 {
-    m_onRegisteredChanged = std::move(handler);
+    m_onChanged = std::move(handler);
+}
+
+bool StatusNotifierItem::watcherIsGnomeShell() const
+{
+    return !m_watcherOwner.isEmpty() && m_watcherOwner == m_gnomeShell;
+}
+
+void StatusNotifierItem::setPassive(bool passive)
+{
+    if (passive == m_passive)
+        return;
+    m_passive = passive;
+    if (!m_exported)
+        return;
+    QDBusMessage signal =
+        QDBusMessage::createSignal(kItemPath, kItem, QStringLiteral("NewStatus"));
+    signal << properties(QString()).value(QStringLiteral("Status"));
+    QDBusConnection::sessionBus().send(signal);
 }
 
 bool StatusNotifierItem::watcherPresent()
@@ -195,8 +222,8 @@ void StatusNotifierItem::setRegistered(bool registered)
     if (registered == m_registered)
         return;
     m_registered = registered;
-    if (m_onRegisteredChanged)
-        m_onRegisteredChanged(registered);
+    if (m_onChanged)
+        m_onChanged();
 }
 
 QVariantMap StatusNotifierItem::properties(const QString& caller) const
@@ -204,7 +231,8 @@ QVariantMap StatusNotifierItem::properties(const QString& caller) const
     QVariantMap p{{QStringLiteral("Category"), QStringLiteral("ApplicationStatus")},
                   {QStringLiteral("Id"), QStringLiteral("kelvane")},
                   {QStringLiteral("Title"), QStringLiteral("Kelvane")},
-                  {QStringLiteral("Status"), QStringLiteral("Active")},
+                  {QStringLiteral("Status"),
+                   m_passive ? QStringLiteral("Passive") : QStringLiteral("Active")},
                   {QStringLiteral("WindowId"), 0},
                   {QStringLiteral("IconName"), QString()},
                   {QStringLiteral("IconPixmap"), QVariant::fromValue(m_pixmaps)},

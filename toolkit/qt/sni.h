@@ -54,8 +54,12 @@ public:
 
     // Whether a watcher has taken the item; the XEmbed icon is not needed then.
     bool registered() const { return m_registered; }
-    // Called whenever registered() changes.
-    void onRegisteredChanged(std::function<void(bool)> handler);
+    // Whether the watcher is GNOME Shell (its AppIndicator extension).
+    bool watcherIsGnomeShell() const;
+    // Called whenever registered() or the watcher changes.
+    void onChanged(std::function<void()> handler);
+    // A passive item is one that hosts need not show.
+    void setPassive(bool passive);
 
     // Whether a StatusNotifierWatcher runs on the session bus now.
     static bool watcherPresent();
@@ -74,15 +78,17 @@ private:
 
     QString m_service;
     QString m_gnomeShell; // the connection that owns org.gnome.Shell, if any
+    QString m_watcherOwner;
     SniPixmaps m_pixmaps;
     std::function<void(int)> m_onMouseMessage;
-    std::function<void(bool)> m_onRegisteredChanged;
+    std::function<void()> m_onChanged;
     QDBusServiceWatcher* m_watcher = nullptr;
     QTimer* m_retry = nullptr;
     int m_attempt = 0;
     int m_dropped = 0; // by hosts of the current watcher
     bool m_exported = false;
     bool m_registered = false;
+    bool m_passive = false;
 };
 
 QDBusArgument& operator<<(QDBusArgument& argument, const SniPixmap& pixmap);
