@@ -113,20 +113,36 @@ in_client_list() {
 }
 not_in_client_list() { ! in_client_list "$1"; }
 
-# The top-level window a client sits in: the window manager's frame, or the
-# client itself where there is none.
-frame_of() {
-    local id=$1 parent
+# Where a client is seen with its frame, as "x y width height": the client
+# widened by the frame the window manager says it drew (_NET_FRAME_EXTENTS),
+# or else the top-level window it sits in. Mutter's own frame window (GNOME
+# 44 and later) also holds invisible borders and a shadow.
+frame_geometry_of() {
+    local id=$1 x y w h left right top bottom parent
     [ -n "$id" ] || return 1
+    read -r x y w h < <(geometry_of "$id") || return 1
+    if read -r left right top bottom < <(xprop -id "$id" _NET_FRAME_EXTENTS |
+        awk -F' = ' 'NF == 2 {gsub(",", "", $2); print $2}' | grep .); then
+        echo $((x - left)) $((y - top)) $((w + left + right)) $((h + top + bottom))
+        return
+    fi
     while parent=$(xwininfo -children -id "$id" | awk '/Parent window id/ {print $4}') &&
         [ "$parent" != "$(xwininfo -root | awk '/Window id/ {print $4}')" ]; do
         id=$parent
     done
-    echo "$id"
+    geometry_of "$id"
+}
+
+# Kelvane's own windows of that title (mutter's frames take their clients'
+# titles).
+kelvane_windows() {
+    xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | while read -r w; do
+        xprop -id "$w" WM_CLASS | grep '"kelvane"' >/dev/null && echo "$w"
+    done
 }
 
 about_windows() {
-    xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | while read -r w; do
+    kelvane_windows | while read -r w; do
         xwininfo -id "$w" | grep -q 'Width: 138' && echo "$w"
     done
 }
@@ -142,8 +158,7 @@ close_about() {
 # pixels, as "dx dy"; centred within a pixel.
 off_centre() {
     local x y w h
-    local frame
-    frame=$(frame_of "$(about_id)") && read -r x y w h < <(geometry_of "$frame") &&
+    read -r x y w h < <(frame_geometry_of "$(about_id)") &&
         echo $((x - (960 - w) / 2)) $((y - (720 - h) / 2))
 }
 centred() { local dx dy; read -r dx dy < <(off_centre) && [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]; }

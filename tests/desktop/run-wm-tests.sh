@@ -32,7 +32,7 @@ popup_focused() { [ "$(xdotool getwindowfocus)" = $(($(popup_id))) ]; }
 # The tray host is the only Kelvane window taller than 150 pixels (i3 tiles
 # it, so its width says nothing).
 tray_host_id() {
-    xdotool search --onlyvisible --name '^Kelvane$' 2>/dev/null | while read -r w; do
+    kelvane_windows | while read -r w; do
         [ "$(xwininfo -id "$w" | awk '/Height:/ {print $NF}')" -gt 150 ] && echo "$w"
     done | head -1 | grep .
 }
