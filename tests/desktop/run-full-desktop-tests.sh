@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Kelvane under a full desktop as Debian ships it, started as its session
-# starts it: gnome (GNOME Shell 43 on X11 with the AppIndicator extension,
+# starts it: gnome (GNOME Shell on X11 with the AppIndicator extension,
 # Ubuntu's layout), gnome-wayland (its default Wayland session, nested on the
-# Xvfb, Kelvane through XWayland), plasma, cinnamon, mate, lxqt or budgie;
+# Xvfb, Kelvane through XWayland), plasma, plasma-wayland (Plasma 6's default
+# Wayland session, nested likewise), cinnamon, mate, lxqt or budgie;
 # SESSIONS sessions one after another (1 unless given), each on an Xvfb with
 # GLX, with a private home, session bus and an empty private system bus
 # (GNOME Shell dies without one).
@@ -15,12 +16,23 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/virtual-desktop.sh"
 source "$here/lib.sh"
 
+# What differs between the Debian releases' desktops, in one place: the
+# Plasma generation (5.27 in Debian 12, 6.3 in 13; its kded carries the
+# status-notifier watcher), and Plasma 6's panel, 40 pixels that float 8
+# above the screen's edge.
+plasma=$(dpkg-query -W -f '${Version}' plasma-workspace 2>/dev/null | sed 's/^[0-9]*://; s/\..*//')
+case ${plasma:-6} in
+5) plasma_strip=480x44+480+676 plasma_rest=595 ;;
+*) plasma=6 plasma_strip=480x40+480+672 plasma_rest=599 ;;
+esac
+
 # Where each desktop's notification area draws the icon (a strip of the
 # screen, "WIDTHxHEIGHT+X+Y") and where the popup rests on its work area.
-declare -A strip=([gnome]=380x32+560+0 [gnome-wayland]=380x32+560+0 [plasma]=480x44+480+676
-    [cinnamon]=480x40+480+680 [mate]=480x25+480+0 [lxqt]=480x32+480+688 [budgie]=480x36+480+684)
-declare -A rest=([gnome]=609 [gnome-wayland]=609 [plasma]=595 [cinnamon]=599 [mate]=609
-    [lxqt]=607 [budgie]=603)
+declare -A strip=([gnome]=380x32+560+0 [gnome-wayland]=380x32+560+0 [plasma]=$plasma_strip
+    [plasma-wayland]=$plasma_strip [cinnamon]=480x40+480+680 [mate]=480x25+480+0
+    [lxqt]=480x32+480+688 [budgie]=480x36+480+684)
+declare -A rest=([gnome]=609 [gnome-wayland]=609 [plasma]=$plasma_rest
+    [plasma-wayland]=$plasma_rest [cinnamon]=599 [mate]=609 [lxqt]=607 [budgie]=603)
 [ -n "${strip[$desktop]:-}" ] || { echo "no desktop '$desktop'" >&2; exit 2; }
 
 # Under Wayland, windows are read back on XWayland's display and the
@@ -53,6 +65,8 @@ icon_point() {
 icon_drawn() { icon_point >/dev/null; }
 # $1: xdotool's click arguments (button 1 unless given).
 click_tray_icon() { local x y; read -r x y < <(icon_point) && xdotool mousemove "$x" "$y" click ${1:-1}; }
+# The command a desktop's session runs for an autostarted helper.
+autostart_command() { sed -n 's/^Exec=//p' "/etc/xdg/autostart/$1.desktop" | head -1; }
 top_level_windows() { xwininfo -root -children | grep -c '^ *0x'; }
 no_new_window() { [ "$(top_level_windows)" = "$1" ]; }
 
@@ -88,16 +102,37 @@ start_desktop() {
     plasma)
         kwin_x11 --replace >"$work/kwin.log" 2>&1 &
         pids+=($!)
-        kded5 >"$work/kded.log" 2>&1 &
+        kded$plasma >"$work/kded.log" 2>&1 &
         pids+=($!)
         plasmashell --no-respawn >"$work/desktop.log" 2>&1 &
         pids+=($!)
         wait_for 40 owned org.kde.StatusNotifierWatcher && wait_for 40 plasma_host
         ;;
+    plasma-wayland)
+        # KWin runs the session's script once its Xwayland is up, with
+        # DISPLAY and XAUTHORITY naming it.
+        cat >"$work/session.sh" <<SCRIPT
+#!/bin/sh
+printf '%s\\n' "\$DISPLAY" "\${XAUTHORITY:-}" >"$work/xwayland.tmp"
+mv "$work/xwayland.tmp" "$work/xwayland"
+dbus-update-activation-environment --all
+kded$plasma >"$work/kded.log" 2>&1 &
+exec plasmashell --no-respawn >"$work/desktop.log" 2>&1
+SCRIPT
+        chmod +x "$work/session.sh"
+        kwin_wayland --x11-display "$DISPLAY" --xwayland --width 960 --height 720 \
+            --exit-with-session "$work/session.sh" >"$work/kwin.log" 2>&1 &
+        pids+=($!)
+        wait_for 40 test -s "$work/xwayland" || return 1
+        outer_display=$DISPLAY
+        { read -r DISPLAY && read -r XAUTHORITY; } <"$work/xwayland"
+        export DISPLAY XAUTHORITY
+        wait_for 40 owned org.kde.StatusNotifierWatcher && wait_for 40 plasma_host
+        ;;
     cinnamon)
         cinnamon --replace >"$work/desktop.log" 2>&1 &
         pids+=($!)
-        /usr/libexec/xapps/sn-watcher/xapp-sn-watcher >"$work/sn-watcher.log" 2>&1 &
+        $(autostart_command xapp-sn-watcher) >"$work/sn-watcher.log" 2>&1 &
         pids+=($!)
         wait_for 40 panel_reserved 680 && wait_for 20 owned org.kde.StatusNotifierWatcher
         ;;
@@ -117,6 +152,9 @@ start_desktop() {
         ;;
     budgie)
         budgie-wm --x11 --replace >"$work/wm.log" 2>&1 &
+        pids+=($!)
+        # From Budgie 10.9 its daemon is the status-notifier watcher.
+        budgie-daemon >"$work/daemon.log" 2>&1 &
         pids+=($!)
         budgie-panel --replace >"$work/desktop.log" 2>&1 &
         pids+=($!)
@@ -162,10 +200,15 @@ session() {
     export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
     mkdir -p -m 700 "$HOME"
     # Each desktop's own session variables, as its session starter sets them.
+    export XDG_SESSION_TYPE=x11
     case $desktop in
-    gnome) export XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=ubuntu:GNOME ;;
+    gnome) export XDG_CURRENT_DESKTOP=ubuntu:GNOME ;;
     gnome-wayland) export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=ubuntu:GNOME ;;
-    plasma) export KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 XDG_CURRENT_DESKTOP=KDE ;;
+    plasma) export KDE_FULL_SESSION=true KDE_SESSION_VERSION=$plasma XDG_CURRENT_DESKTOP=KDE ;;
+    plasma-wayland)
+        export XDG_SESSION_TYPE=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=$plasma \
+            XDG_CURRENT_DESKTOP=KDE
+        ;;
     cinnamon) export XDG_CURRENT_DESKTOP=X-Cinnamon ;;
     mate) export XDG_CURRENT_DESKTOP=MATE ;;
     lxqt) export XDG_CURRENT_DESKTOP=LXQt XDG_CONFIG_DIRS=/etc:/etc/xdg:/usr/share ;;
