@@ -185,6 +185,9 @@ std::string utf8(const wchar_t* text)
 
 int main(int argc, char** argv)
 {
+    // In the screen's own pixels, as the user sees them: Wine 9 and later
+    // scale what a program that is not DPI-aware sees, as Windows does.
+    SetProcessDPIAware();
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "count") {
         std::printf("%zu\n", forms().size());
