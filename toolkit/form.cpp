@@ -57,7 +57,7 @@ void Form::show()
     if (m_design.placement == Placement::CentreScreen) {
         centre();
         // Centred again once the window system has framed it.
-        m_centrePending = true;
+        m_centred = true;
     }
     m_window->show();
     if (m_left)
@@ -79,7 +79,7 @@ void Form::unload()
     m_window.reset();
     m_left.reset();
     m_top.reset();
-    m_centrePending = false;
+    m_centred = false;
     formUnloaded();
 }
 
@@ -188,10 +188,8 @@ void Form::closeRequested()
 
 void Form::framed()
 {
-    if (m_centrePending && isVisible()) {
-        m_centrePending = false;
+    if (m_centred && isVisible())
         centre();
-    }
 }
 
 void Form::rescaled()

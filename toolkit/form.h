@@ -88,8 +88,9 @@ public:
     // button, Alt+F4): the form unloads unless it says otherwise.
     virtual void closeRequested();
 
-    // The window system has put a frame around the window; its outer size
-    // is known from now on.
+    // The window system has put a frame around the window, or changed it;
+    // its outer size is known from now on. A window the program centred is
+    // centred again, frame and all, for as long as it is shown.
     void framed();
 
     // The backend has laid the window out again at the screen's new
@@ -128,7 +129,7 @@ private:
     std::shared_ptr<const void> m_life;
     std::optional<float> m_left;
     std::optional<float> m_top;
-    bool m_centrePending = false;
+    bool m_centred = false;
 };
 
 } // namespace tk

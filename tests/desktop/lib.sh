@@ -193,6 +193,28 @@ start_kelvane() {
     wait_for 10 popup_at 609 && wait_for 10 icon_docked
 }
 
+# Daemons that fork away and helpers the bus starts outlive the processes
+# started here: everything that carries the session's tag in its environment
+# is ended with it.
+tag_session() {
+    tag=$$-$BASHPID
+    export KELVANE_SESSION_TAG=$tag
+}
+end_tagged_processes() {
+    local environ
+    for environ in /proc/[0-9]*/environ; do
+        tr '\0' '\n' 2>/dev/null <"$environ" | grep -qx "KELVANE_SESSION_TAG=$tag" &&
+            kill -KILL "$(basename "$(dirname "$environ")")" 2>/dev/null
+    done
+}
+# Ends a tagged session, keeping its pictures with its logs.
+end_session() {
+    end_tagged_processes
+    [ -n "${KELVANE_KEEP_LOGS:-}" ] && mkdir -p "$KELVANE_KEEP_LOGS" &&
+        rm -f "$KELVANE_KEEP_LOGS"/*.png && cp "$work"/*.png "$KELVANE_KEEP_LOGS/" 2>/dev/null
+    vd_cleanup
+}
+
 # Prints the tally, with the logs when something failed; true when nothing
 # failed.
 summary() {

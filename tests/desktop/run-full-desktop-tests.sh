@@ -63,8 +63,14 @@ icon_point() {
         'NR > 1 && $3 > 150 && $4 < 90 && $5 < 90 { print $1 + x, $2 + y; n++; exit } END { if (!n) exit 1 }'
 }
 icon_drawn() { icon_point >/dev/null; }
-# $1: xdotool's click arguments (button 1 unless given).
-click_tray_icon() { local x y; read -r x y < <(icon_point) && xdotool mousemove "$x" "$y" click ${1:-1}; }
+# $1: the button (1 unless given). The pointer rests on the icon a moment
+# first, as a hand's does: a nested shell picks what is under the pointer
+# after the motion reaches it, and a click that came with the motion once
+# went to what had been under it before.
+click_tray_icon() {
+    local x y
+    read -r x y < <(icon_point) && xdotool mousemove "$x" "$y" sleep 0.2 click "${1:-1}"
+}
 # The command a desktop's session runs for an autostarted helper.
 autostart_command() { sed -n 's/^Exec=//p' "/etc/xdg/autostart/$1.desktop" | head -1; }
 top_level_windows() { xwininfo -root -children | grep -c '^ *0x'; }
@@ -163,26 +169,18 @@ SCRIPT
     esac
 }
 
-# Daemons that fork away and helpers the bus starts outlive the processes
-# started here: everything that carries the session's tag in its
-# environment is ended with it.
-end_tagged() {
-    local environ
-    for environ in /proc/[0-9]*/environ; do
-        tr '\0' '\n' 2>/dev/null <"$environ" | grep -qx "KELVANE_SESSION_TAG=$tag" &&
-            kill -KILL "$(basename "$(dirname "$environ")")" 2>/dev/null
-    done
-    # The nested shell's XWayland displays (public and managed) leave their
-    # locks and sockets behind when it is killed; the next session's shell
-    # then met them. Removed once the process named in the lock is gone.
+# Ends the session as end_session does, removing first the locks and
+# sockets that the nested shell's XWayland displays (public and managed)
+# leave behind when it is killed, once the process named in a lock is gone:
+# the next session's shell met them.
+end_desktop() {
+    end_tagged_processes
     local n pid
     for n in $(grep -oE '(display|using) :[0-9]+' "$work/desktop.log" 2>/dev/null | grep -o '[0-9]*$'); do
         pid=$(tr -d ' ' 2>/dev/null </tmp/.X$n-lock) || continue
         wait_for 5 not kill -0 "$pid" 2>/dev/null && rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n"
     done
-    [ -n "${KELVANE_KEEP_LOGS:-}" ] && mkdir -p "$KELVANE_KEEP_LOGS" &&
-        rm -f "$KELVANE_KEEP_LOGS"/*.png && cp "$work"/*.png "$KELVANE_KEEP_LOGS/" 2>/dev/null
-    vd_cleanup
+    end_session
 }
 
 # A failed check leaves a picture of the screen beside the logs.
@@ -194,9 +192,8 @@ check_on_screen() {
 
 session() {
     vd_session
-    tag=$$-$BASHPID
-    export KELVANE_SESSION_TAG=$tag
-    trap end_tagged EXIT
+    tag_session
+    trap end_desktop EXIT
     export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
     mkdir -p -m 700 "$HOME"
     # Each desktop's own session variables, as its session starter sets them.

@@ -115,6 +115,7 @@ struct Application::Native {
         QApplication::setQuitOnLastWindowClosed(false);
         QApplication::setFont(qt::defaultFont());
         qt::watchScreens();
+        qt::watchFrames();
         qt::endWithTheServer();
     }
 

@@ -82,22 +82,28 @@ protected:
 
     bool event(QEvent* event) override
     {
-        // A window is centred before the window manager has framed it; once
-        // the frame is known, the form centres the frame. Only geometry
-        // events are looked at: others may delete the window (deleteLater)
-        // while they are handled.
+        // A window is centred before the window manager has framed it; each
+        // time the frame is known anew, the form centres the frame. Only
+        // geometry events are looked at: others may delete the window
+        // (deleteLater) while they are handled.
         const QEvent::Type type = event->type();
-        const bool geometry =
-            type == QEvent::Move || type == QEvent::Resize || type == QEvent::Show;
+        const bool geometry = type == QEvent::Move || type == QEvent::Resize ||
+                              type == QEvent::Show || type == frameChangedEvent();
         const bool handled = QWidget::event(event);
-        if (geometry && !m_life.expired() && isVisible() && frameGeometry().size() != size())
-            m_form.framed();
+        if (geometry && !m_life.expired() && isVisible()) {
+            const QSize frame = frameGeometry().size();
+            if (frame != size() && frame != m_frame) {
+                m_frame = frame;
+                m_form.framed();
+            }
+        }
         return handled;
     }
 
 private:
     Form& m_form;
     std::weak_ptr<const void> m_life;
+    QSize m_frame; // as the form last heard of it
 };
 
 class QtWindow final : public backend::NativeWindow {

@@ -9,6 +9,7 @@
 #include "toolkit/shell.h"
 
 #include <QByteArray>
+#include <QEvent>
 #include <QFont>
 #include <QIcon>
 #include <QPoint>
@@ -37,6 +38,11 @@ void endWithTheServer();
 // Tells the toolkit whenever a display changes, appears or goes, or another
 // one becomes the primary.
 void watchScreens();
+
+// Sends a window frameChangedEvent() whenever the window manager changes its
+// frame. X11 only; elsewhere Qt's own move and resize events tell.
+void watchFrames();
+QEvent::Type frameChangedEvent();
 
 // Places a control at the nearest whole pixels of its twips rectangle.
 void place(QWidget& control, const Twips& rect);
