@@ -42,7 +42,7 @@ start_time() {
     printf '%s\n' "${samples[@]}" | sort -n | sed -n 3p
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "n/a"; else printf "%.2f", a / b }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0 || a !~ /^[0-9.]+$/) print "n/a"; else printf "%.2f", a / b }'; }
 
 kelvane_start=$(start_time Kelvane "$build/kelvane")
 baseline_start=$(start_time Baseline "$build/bench/kelvane-baseline")
@@ -50,6 +50,24 @@ baseline_start=$(start_time Baseline "$build/bench/kelvane-baseline")
 "$build/kelvane" >/dev/null 2>&1 &
 kpid=$!
 pids+=($kpid)
+# The same Kelvane as a native Wayland client, its popup a layer surface,
+# under a headless sway with swaybar's tray, where it was built so; idle over
+# the same seconds as the X11 one.
+wpid=""
+if ldd "$build/kelvane" | grep -q LayerShellQt && command -v sway >/dev/null; then
+    printf 'output HEADLESS-1 resolution 960x720\nxwayland disable\nbar {\n position bottom\n tray_output *\n status_command sleep infinity\n}\n' \
+        >"$work/sway.conf"
+    WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+        dbus-run-session sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        socket=$(ls "$XDG_RUNTIME_DIR" | grep -E '^wayland-[0-9]+$' | head -1) && break
+        sleep 0.1
+    done
+    env -u DISPLAY -u QT_QPA_PLATFORM WAYLAND_DISPLAY="$socket" "$build/kelvane" >/dev/null 2>&1 &
+    wpid=$!
+    pids+=($wpid)
+fi
 "$build/bench/kelvane-baseline" >/dev/null 2>&1 &
 bpid=$!
 pids+=($bpid)
@@ -58,10 +76,12 @@ fpid=$!
 pids+=($fpid)
 sleep 5
 k0=$(cpu_ns $kpid) kw0=$(switches $kpid)
+[ -n "$wpid" ] && w0=$(cpu_ns $wpid) ww0=$(switches $wpid)
 b0=$(cpu_ns $bpid) bw0=$(switches $bpid)
 f0=$(cpu_ns $fpid)
 sleep "$idle"
 k1=$(cpu_ns $kpid) kw1=$(switches $kpid)
+[ -n "$wpid" ] && w1=$(cpu_ns $wpid) ww1=$(switches $wpid)
 b1=$(cpu_ns $bpid) bw1=$(switches $bpid)
 f1=$(cpu_ns $fpid)
 kelvane_wakes=$(awk -v n=$((kw1 - kw0)) -v s="$idle" 'BEGIN { printf "%.1f", n / s }')
@@ -72,6 +92,12 @@ baseline_cpu=$(awk -v t=$((b1 - b0)) -v s="$idle" 'BEGIN { printf "%.4f", 100 * 
 kelvane_hwm=$(hwm_kb $kpid)
 baseline_hwm=$(hwm_kb $bpid)
 kill $kpid $bpid $fpid
+wayland_cpu=n/a wayland_wakes=n/a
+if [ -n "$wpid" ]; then
+    wayland_cpu=$(awk -v t=$((w1 - w0)) -v s="$idle" 'BEGIN { printf "%.4f", 100 * t / 1e9 / s }')
+    wayland_wakes=$(awk -v n=$((ww1 - ww0)) -v s="$idle" 'BEGIN { printf "%.1f", n / s }')
+    kill "$wpid"
+fi
 
 read -r _ slide_down _ slide_up < <("$build/bench/bench_slide" 2>/dev/null | tr '\n' ' ') || true
 tick_ns=$(QT_QPA_PLATFORM=offscreen "$build/bench/bench_tick" --benchmark_filter=BM_SamplerTick \
@@ -100,6 +126,8 @@ Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(
 | idle CPU over ${idle} s, popup at rest | ${kelvane_cpu} % | ${baseline_cpu} % | $(ratio "$kelvane_cpu" "$baseline_cpu") | ≤ 1.2 × and ≤ 0.05 % |
 | idle CPU of an empty Qt program waking at 2 Hz | ${floor_cpu} % | | | for reference |
 | idle wake-ups per second, all threads (context switches) | ${kelvane_wakes} | ${baseline_wakes} | $(ratio "$kelvane_wakes" "$baseline_wakes") | ≤ 1 × |
+| idle CPU over ${idle} s as a native Wayland client (sway), against the X11 Kelvane's | ${wayland_cpu} % | ${kelvane_cpu} % | $(ratio "$wayland_cpu" "$kelvane_cpu") | measured |
+| idle wake-ups per second as a native Wayland client (sway), against the X11 Kelvane's | ${wayland_wakes} | ${kelvane_wakes} | $(ratio "$wayland_wakes" "$kelvane_wakes") | measured |
 | peak resident memory after ${idle} s | ${kelvane_hwm} KiB | ${baseline_hwm} KiB | $(ratio "$kelvane_hwm" "$baseline_hwm") | ≤ 1.1 × |
 | start to window mapped (median of 5) | ${kelvane_start} ms | ${baseline_start} ms | $(ratio "$kelvane_start" "$baseline_start") | ≤ 1.2 × |
 | one sampler tick through NVML | $(printf '%.0f' "$tick_ns") ns | | | ≤ 20 µs |

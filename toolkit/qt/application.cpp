@@ -1,3 +1,4 @@
+#include "layershell.h"
 #include "qt.h"
 
 #include "toolkit/application.h"
@@ -22,13 +23,27 @@ bool hasEnv(const char* name)
     return !qEnvironmentVariableIsEmpty(name);
 }
 
-// A Wayland client cannot place its own window, so the popup could not sit
-// at the screen's corner nor slide off it; XWayland can, so prefer it unless
-// the user chose.
-void choosePlatform()
+bool waylandChosen()
 {
-    if (!hasEnv("QT_QPA_PLATFORM") && hasEnv("WAYLAND_DISPLAY") && hasEnv("DISPLAY"))
+    return qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QStringLiteral("wayland"));
+}
+
+// A Wayland client cannot place its own window, so the popup could neither
+// sit at the screen's corner nor slide off it, unless it is a layer surface;
+// XWayland can place it. So a native Wayland client where the compositor
+// offers layer surfaces, XWayland elsewhere, unless the user chose; asked
+// before Qt connects, since it chooses its platform once.
+bool choosePlatform()
+{
+    const bool chosen = hasEnv("QT_QPA_PLATFORM");
+    const bool layerShell =
+        (chosen ? waylandChosen() : hasEnv("WAYLAND_DISPLAY")) && qt::compositorOffersLayerShell();
+    // XWayland still, where Qt's Wayland platform is not installed.
+    if (!chosen && layerShell)
+        qputenv("QT_QPA_PLATFORM", hasEnv("DISPLAY") ? "wayland;xcb" : "wayland");
+    else if (!chosen && hasEnv("WAYLAND_DISPLAY") && hasEnv("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    return layerShell;
 }
 
 [[noreturn]] void needX11(const char* why)
@@ -93,7 +108,7 @@ void started()
 struct Application::Native {
     Native(int& argc, char** argv)
     {
-        choosePlatform();
+        const bool layerShell = choosePlatform();
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
         if (!hasEnv("QT_QPA_PLATFORM") && !hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY")) {
             std::fprintf(stderr, "kelvane: no display to show the popup on (neither DISPLAY "
@@ -102,13 +117,14 @@ struct Application::Native {
         }
         // Never an ordinary Wayland window, on which "Masqué" and the icon
         // would do nothing.
-        if (!hasEnv("DISPLAY") && hasEnv("WAYLAND_DISPLAY") && desktopPlatform())
+        if (!hasEnv("DISPLAY") && hasEnv("WAYLAND_DISPLAY") && desktopPlatform() && !layerShell)
             needX11("this session offers none: DISPLAY is not set");
 #endif
         g_passOn = qInstallMessageHandler(whileStarting);
         application = std::make_unique<QApplication>(argc, argv);
         started();
-        if (QGuiApplication::platformName().startsWith(QStringLiteral("wayland")))
+        if (QGuiApplication::platformName().startsWith(QStringLiteral("wayland")) &&
+            !qt::onLayerShell())
             needX11("QT_QPA_PLATFORM chose Wayland");
         QApplication::setApplicationName(QStringLiteral("Kelvane"));
         QApplication::setDesktopFileName(QStringLiteral("kelvane"));

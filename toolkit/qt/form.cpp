@@ -1,4 +1,5 @@
 #include "controls.h"
+#include "layershell.h"
 #include "qt.h"
 
 #include "toolkit/backend.h"
@@ -111,7 +112,12 @@ public:
     QtWindow(Form& form, const Design& design, std::weak_ptr<const void> life)
         : m_design(design), m_life(life), m_window(new FormWindow(form, flagsFor(design), life))
     {
-        if (backend::placedByProgram(design)) {
+        if (backend::placedByProgram(design) && onLayerShell()) {
+            m_window->setAttribute(Qt::WA_ShowWithoutActivating);
+            m_window->winId();
+            makeLayerSurface(*m_window->windowHandle());
+            m_layer = true;
+        } else if (backend::placedByProgram(design)) {
             // Showing it must not take the keyboard from the window in use.
             m_window->setAttribute(Qt::WA_ShowWithoutActivating);
             static FocusOnClick* focusOnClick = [] {
@@ -175,6 +181,8 @@ public:
 
     Pixels position() const override
     {
+        if (m_layer)
+            return m_at;
         const QPoint at = m_window->pos() - origin();
         return {at.x(), at.y()};
     }
@@ -188,6 +196,20 @@ public:
     void moveTo(float leftTwips, float topTwips) override
     {
         const Pixels at = pixelsFor(leftTwips, topTwips);
+        if (m_layer) {
+            // Placed by its distance from the corner it is anchored to: the
+            // compositor knows where the panels are, the program does not.
+            m_at = at;
+            const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+            const QSize frame = m_window->frameGeometry().size();
+            placeLayerSurface(*m_window->windowHandle(), screen.width() - (at.x + frame.width()),
+                              screen.height() - (at.y + frame.height()));
+            // A margin takes effect with the surface's next commit, which
+            // only a new frame brings.
+            m_window->update();
+            park();
+            return;
+        }
         m_window->move(origin() + QPoint(at.x, at.y));
         park();
         // Qt moves a hidden widget's window only when it is shown again; an
@@ -224,6 +246,8 @@ public:
 
     bool hasTaskbarEntry() const override
     {
+        if (m_layer)
+            return false;
         // What Qt's xcb and Windows backends turn into a skip-taskbar state
         // or an extended tool-window style, or an unmanaged window.
         const Qt::WindowFlags flags = m_window->windowFlags();
@@ -289,8 +313,11 @@ private:
     {
         if (!backend::placedByProgram(m_design) || !m_shown)
             return;
-        const bool below =
-            m_window->y() - origin().y() >= QGuiApplication::primaryScreen()->geometry().height();
+        const int top = m_layer ? m_at.y : m_window->y() - origin().y();
+        // Wholly hidden, a layer surface gets no frame callbacks, so a margin
+        // set then would never be applied: it is unmapped too, and mapped
+        // again with its new margin.
+        const bool below = top >= QGuiApplication::primaryScreen()->geometry().height();
         if (below && m_window->isVisible()) {
             // Unmapping the window that has the keyboard would leave it with
             // no window at all.
@@ -329,6 +356,8 @@ private:
     FormWindow* m_window;
     QWidget* m_client;
     bool m_shown = false;
+    bool m_layer = false; // a layer surface on Wayland, placed by its margins
+    Pixels m_at{};        // where a layer surface was put
 };
 
 } // namespace
