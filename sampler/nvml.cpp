@@ -20,8 +20,10 @@ using nvmlReturn_t = int;
 using nvmlDevice_t = void*;
 constexpr nvmlReturn_t NVML_SUCCESS = 0;
 constexpr nvmlReturn_t NVML_ERROR_UNINITIALIZED = 1;
+constexpr nvmlReturn_t NVML_ERROR_NOT_SUPPORTED = 3;
 constexpr nvmlReturn_t NVML_ERROR_GPU_IS_LOST = 15;
 constexpr nvmlReturn_t NVML_ERROR_RESET_REQUIRED = 16;
+constexpr nvmlReturn_t NVML_ERROR_ARGUMENT_VERSION_MISMATCH = 25;
 constexpr int NVML_TEMPERATURE_GPU = 0;
 constexpr unsigned NVML_DEVICE_NAME_BUFFER_SIZE = 96;
 
@@ -31,6 +33,13 @@ struct nvmlTemperature_v1_t {
     int temperature;
 };
 constexpr unsigned nvmlTemperature_v1 = sizeof(nvmlTemperature_v1_t) | (1u << 24);
+
+// The outputs start at a value no driver writes: a call that succeeds
+// without writing gave no reading. Only the newer call's temperature is
+// signed; the older one's is unsigned, so its all-ones "not available" is
+// implausible like any value above 200, never -1.
+constexpr std::int32_t kNotWritten = std::numeric_limits<std::int32_t>::min();
+constexpr unsigned kRawNotWritten = 0x80000000u;
 
 const char* knownError(int code)
 {
@@ -162,64 +171,84 @@ Outcome NvmlSource::read(unsigned index, Reading& reading)
 {
     if (Outcome bound = bind(); !bound.ok())
         return bound;
-
     if (!m_initialised) {
         const nvmlReturn_t rc = m_api->init();
         if (rc != NVML_SUCCESS)
             return {Cause::InitFailed, "NVML could not start: " + errorText(rc)};
         m_initialised = true;
     }
+    if (Outcome opened = open(index); !opened.ok())
+        return opened;
 
-    if (!m_device || m_deviceIndex != index) {
-        nvmlDevice_t device = nullptr;
-        const bool byAddress = !m_pciAddress.empty() && m_api->handleByPciBusId;
-        const nvmlReturn_t rc = byAddress ? m_api->handleByPciBusId(m_pciAddress.c_str(), &device)
-                                          : m_api->handleByIndex(index, &device);
-        const std::string which = byAddress ? m_pciAddress : std::to_string(index);
-        if (rc != NVML_SUCCESS || !device)
-            return {Cause::NoDevice, "NVIDIA GPU " + which + " is not available: " + errorText(rc)};
-        m_device = device;
-        m_deviceIndex = index;
-        m_deviceName.clear();
-        if (m_api->name) {
-            char name[NVML_DEVICE_NAME_BUFFER_SIZE] = {};
-            if (m_api->name(device, name, sizeof name) == NVML_SUCCESS)
-                m_deviceName.assign(name, strnlen(name, sizeof name));
-        }
-        if (m_deviceName.empty())
-            m_deviceName = "NVIDIA GPU " + std::to_string(index);
-    }
-
-    // The outputs start at a value no driver writes: a call that succeeds
-    // without writing gave no reading. Only the newer call's temperature is
-    // signed; the older one's is unsigned, so its all-ones "not available"
-    // is implausible like any value above 200, never -1.
-    constexpr std::int32_t kNotWritten = std::numeric_limits<std::int32_t>::min();
-    constexpr unsigned kRawNotWritten = 0x80000000u;
     std::int64_t value = kNotWritten;
-    nvmlReturn_t rc = NVML_SUCCESS;
-    if (m_api->temperatureV) {
-        nvmlTemperature_v1_t t{nvmlTemperature_v1, NVML_TEMPERATURE_GPU, kNotWritten};
-        rc = m_api->temperatureV(m_device, &t);
-        value = t.temperature;
-    } else {
-        unsigned raw = kRawNotWritten;
-        rc = m_api->temperature(m_device, NVML_TEMPERATURE_GPU, &raw);
-        if (raw != kRawNotWritten)
-            value = raw;
-    }
+    const nvmlReturn_t rc = temperature(value);
     if (rc != NVML_SUCCESS) {
-        // A lost or reset GPU needs a fresh handle once it comes back.
-        if (rc == NVML_ERROR_UNINITIALIZED || rc == NVML_ERROR_GPU_IS_LOST ||
-            rc == NVML_ERROR_RESET_REQUIRED)
-            m_device = nullptr;
+        forgetAfter(rc);
         return {Cause::QueryFailed, m_deviceName + ": no temperature (" + errorText(rc) + ")"};
     }
     if (value == kNotWritten)
         return {Cause::QueryFailed, m_deviceName + ": no temperature (the driver gave no value)"};
-
     reading.core = value;
     return {Cause::None, m_deviceName + " via NVML"};
+}
+
+Outcome NvmlSource::open(unsigned index)
+{
+    if (m_device && m_deviceIndex == index)
+        return {};
+    nvmlDevice_t device = nullptr;
+    const bool byAddress = !m_pciAddress.empty() && m_api->handleByPciBusId;
+    const nvmlReturn_t rc = byAddress ? m_api->handleByPciBusId(m_pciAddress.c_str(), &device)
+                                      : m_api->handleByIndex(index, &device);
+    const std::string which = byAddress ? m_pciAddress : std::to_string(index);
+    if (rc != NVML_SUCCESS || !device) {
+        forgetAfter(rc);
+        return {Cause::NoDevice, "NVIDIA GPU " + which + " is not available: " + errorText(rc)};
+    }
+    m_device = device;
+    m_deviceIndex = index;
+    m_deviceName.clear();
+    if (m_api->name) {
+        char name[NVML_DEVICE_NAME_BUFFER_SIZE] = {};
+        if (m_api->name(device, name, sizeof name) == NVML_SUCCESS)
+            m_deviceName.assign(name, strnlen(name, sizeof name));
+    }
+    if (m_deviceName.empty())
+        m_deviceName = "NVIDIA GPU " + std::to_string(index);
+    return {};
+}
+
+int NvmlSource::temperature(std::int64_t& value)
+{
+    if (m_api->temperatureV) {
+        nvmlTemperature_v1_t t{nvmlTemperature_v1, NVML_TEMPERATURE_GPU, kNotWritten};
+        const nvmlReturn_t rc = m_api->temperatureV(m_device, &t);
+        // A driver that wants another version of the structure, or takes
+        // the newer call from no GPU, still answers the older call.
+        const bool refused =
+            rc == NVML_ERROR_ARGUMENT_VERSION_MISMATCH || rc == NVML_ERROR_NOT_SUPPORTED;
+        if (!refused || !m_api->temperature) {
+            value = t.temperature;
+            return rc;
+        }
+        m_api->temperatureV = nullptr;
+    }
+    unsigned raw = kRawNotWritten;
+    const nvmlReturn_t rc = m_api->temperature(m_device, NVML_TEMPERATURE_GPU, &raw);
+    if (raw != kRawNotWritten)
+        value = raw;
+    return rc;
+}
+
+void NvmlSource::forgetAfter(int rc)
+{
+    // NVML that has lost its state is started again, and a lost or reset
+    // GPU needs a fresh handle once it is back.
+    if (rc == NVML_ERROR_UNINITIALIZED)
+        m_initialised = false;
+    if (rc == NVML_ERROR_UNINITIALIZED || rc == NVML_ERROR_GPU_IS_LOST ||
+        rc == NVML_ERROR_RESET_REQUIRED)
+        m_device = nullptr;
 }
 
 void NvmlSource::shutdown()

@@ -4,6 +4,7 @@
 
 #include "toolkit/base/library.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace sampler {
@@ -28,6 +29,12 @@ public:
 private:
     struct Api;
     Outcome bind();
+    Outcome open(unsigned index);
+    // One temperature call, the newer where the driver takes it; NVML's
+    // return code.
+    int temperature(std::int64_t& value);
+    // What an NVML error leaves unusable.
+    void forgetAfter(int rc);
     std::string errorText(int code) const;
 
     std::string m_pciAddress;

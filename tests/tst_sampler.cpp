@@ -75,6 +75,7 @@ TEST_F(Sampler, ticksShowCurrentAndPeakOrNoNumberAndWhy)
         int initResult = 0;
         Cause cause = Cause::None; // of the last reading
         tk::Status raised = {};    // by the query, where it raises
+        int newerResult = 0;       // the newer temperature call's refusal
     } rows[] = {
         {"the peak only rises, and a failure keeps it", "40 45 43 e15 44", "40 45 43 -- 44",
          "40 45 45 45 45"},
@@ -99,6 +100,13 @@ TEST_F(Sampler, ticksShowCurrentAndPeakOrNoNumberAndWhy)
          tk::Status::EntryPointNotFound},
         {"initialisation fails", "60", "--", "--", "", "full", 9, Cause::InitFailed},
         {"the temperature call fails", "e15", "--", "--", "", "full", 0, Cause::QueryFailed},
+        {"NVML that has lost its state (error 1) is started again at the next reading", "40 e1 43",
+         "40 -- 43", "40 40 43", "Stand-in GPU via NVML", "full oldonly"},
+        {"a newer call that wants another structure version (25) gives way to the older one",
+         "52 53", "52 53", "52 53", "Stand-in GPU via NVML", "full", 0, Cause::None, tk::Status{},
+         25},
+        {"... and one that takes it from no GPU (3)", "52", "52", "52", "Stand-in GPU via NVML",
+         "full", 0, Cause::None, tk::Status{}, 3},
     };
     for (const auto& row : rows) {
         for (const std::string& build : words(row.libraries)) {
@@ -108,6 +116,7 @@ TEST_F(Sampler, ticksShowCurrentAndPeakOrNoNumberAndWhy)
                                                             : support::fakeNvml(build);
             FakeNvml fake(build == "absent" ? kNvml : library);
             fake.setInitResult(row.initResult);
+            fake.setNewerResult(row.newerResult);
             std::vector<int> readings, results;
             for (const std::string& word : words(row.readings)) {
                 const bool error = word[0] == 'e';

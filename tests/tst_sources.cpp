@@ -284,7 +284,7 @@ TEST_F(Sources, aVanishedCardIsReadAgainWhenItComesBack)
 
 TEST_F(Sources, aGpuLostToNvmlIsLookedUpAgain)
 {
-    for (const auto& [error, lookups] : {std::pair{3, 1}, {15, 2}}) { // not supported, GPU lost
+    for (const auto& [error, lookups] : {std::pair{10, 1}, {15, 2}}) { // timeout, GPU lost
         m_fake.reset();
         m_fake.script({50, 0, 52}, {0, error, 0});
         sampler::NvmlSource source(kNvml);

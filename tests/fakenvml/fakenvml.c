@@ -16,6 +16,7 @@ typedef struct {
 } nvmlTemperature_v1_t;
 
 static int g_initResult = 0;
+static int g_newerResult = 0;
 static int g_initialised = 0;
 static int g_readings[FAKENVML_MAX_SCRIPT];
 static int g_results[FAKENVML_MAX_SCRIPT];
@@ -60,6 +61,7 @@ __attribute__((constructor)) static void from_environment(void)
 EXPORT void fakenvml_reset(void)
 {
     g_initResult = 0;
+    g_newerResult = 0;
     g_initialised = 0;
     g_scriptLength = 0;
     g_next = 0;
@@ -83,6 +85,10 @@ EXPORT void fakenvml_script(const int* readings, const int* results, int length)
 EXPORT void fakenvml_set_init_result(int result)
 {
     g_initResult = result;
+}
+EXPORT void fakenvml_set_newer_result(int result)
+{
+    g_newerResult = result;
 }
 EXPORT void fakenvml_set_delays(int initMs, int callMs)
 {
@@ -156,6 +162,9 @@ static nvmlReturn_t next_reading(int* value)
     int i = g_next < g_scriptLength ? g_next++ : g_scriptLength - 1;
     if (g_results[i] == FAKENVML_UNWRITTEN)
         return 0;
+    /* "Uninitialised": the library has lost its state until started again. */
+    if (g_results[i] == 1)
+        g_initialised = 0;
     if (g_results[i] != 0)
         return g_results[i];
     *value = g_readings[i];
@@ -183,6 +192,8 @@ EXPORT nvmlReturn_t nvmlDeviceGetTemperatureV(nvmlDevice_t device, nvmlTemperatu
     pause_ms(g_callDelayMs);
     if (t->version != (sizeof(nvmlTemperature_v1_t) | (1u << 24)))
         return 25; /* argument version mismatch */
+    if (g_newerResult != 0)
+        return g_newerResult;
     if (t->sensorType != 0)
         return 2;
     return next_reading(&t->temperature);

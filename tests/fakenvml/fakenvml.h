@@ -21,6 +21,8 @@ struct fakenvml_counts {
 void fakenvml_reset(void);
 void fakenvml_script(const int* readings, const int* results, int length);
 void fakenvml_set_init_result(int result);
+/* The newer temperature call's answer in place of a reading (0: it reads). */
+void fakenvml_set_newer_result(int result);
 void fakenvml_set_delays(int initMs, int callMs);
 void fakenvml_get_counts(struct fakenvml_counts* out);
 

@@ -56,6 +56,10 @@ public:
     {
         standIn<void (*)(int)>(m_file, "fakenvml_set_init_result")(result);
     }
+    void setNewerResult(int result)
+    {
+        standIn<void (*)(int)>(m_file, "fakenvml_set_newer_result")(result);
+    }
 
 private:
     std::string m_file;
