@@ -72,6 +72,7 @@ int run(int argc, char** argv)
     }
 
     tk::Application application(argc, argv);
+    wire();
 
     SingleInstance instance;
     const SingleInstance::Role role = instance.start([] { tk::dispatch([] { showRequested(); }); });
@@ -86,6 +87,14 @@ int run(int argc, char** argv)
     return runForms();
 }
 
+void wire()
+{
+    // The reading thread's road to the user interface, and what every end of
+    // the program lets go of.
+    tk::setPoster(tk::postToDispatch);
+    tk::atProgramEnd(sampler::shutdown);
+}
+
 int runForms()
 {
     // Start-up is an event like any other: a window that cannot be made is
@@ -97,7 +106,7 @@ int runForms()
     const int status = tk::exec();
     g_formsReady = false;
     tk::releaseInstances();
-    sampler::shutdown();
+    tk::programEnds();
     return status;
 }
 

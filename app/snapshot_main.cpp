@@ -19,6 +19,7 @@ int main(int argc, char** argv)
         return 2;
     }
     tk::Application application(argc, argv);
+    app::wire();
     const int seconds = std::atoi(argv[1]);
     const std::string output = argv[2];
     bool saved = false;

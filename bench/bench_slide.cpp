@@ -1,6 +1,7 @@
 // A full slide down and a full slide up on the real 1 ms timers, timed.
 #include "popup/form1.h"
 #include "toolkit/application.h"
+#include "toolkit/dispatch.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -37,6 +38,7 @@ double median(std::vector<double> v)
 int main(int argc, char** argv)
 {
     tk::Application app(argc, argv);
+    tk::setPoster(tk::postToDispatch);
     Form1->show();
     QTest::qWait(500);
     std::vector<double> downs, ups;

@@ -8,6 +8,7 @@
 #include "sampler/sysfs.h"
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
+#include "toolkit/dispatch.h"
 
 #include <QApplication>
 #include <QDir>
@@ -81,6 +82,7 @@ double cpuSeconds()
 int main(int argc, char** argv)
 {
     tk::Application app(argc, argv);
+    tk::setPoster(tk::postToDispatch);
     const int seconds = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 30;
 
     QLibrary nvml(QStringLiteral("libnvidia-ml.so.1"));

@@ -3,6 +3,7 @@
 #include "sampler/nvml.h"
 #include "sampler/thermal.h"
 #include "toolkit/application.h"
+#include "toolkit/dispatch.h"
 
 #include <QApplication>
 #include <QLibrary>
@@ -63,6 +64,7 @@ BENCHMARK(BM_NvmlReadKeptOpen);
 int main(int argc, char** argv)
 {
     tk::Application app(argc, argv);
+    tk::setPoster(tk::postToDispatch);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

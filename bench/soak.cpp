@@ -5,6 +5,7 @@
 #include "app/kelvane.h"
 #include "popup/form1.h"
 #include "toolkit/application.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/screen.h"
 #include "tray/form2.h"
 
@@ -53,6 +54,7 @@ int main(int argc, char** argv)
         return 2;
     }
     tk::Application application(argc, argv);
+    tk::setPoster(tk::postToDispatch);
     const int seconds = QString::fromLocal8Bit(argv[1]).toInt();
     const int warmup = std::max(30, seconds / 10);
 

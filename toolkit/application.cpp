@@ -3,6 +3,8 @@
 #include "dispatch.h"
 
 #include <cstdio>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace tk {
@@ -142,16 +144,54 @@ unsigned long long detail::currentEvent() noexcept
 
 namespace {
 
-// How tk::post reaches the event loop, for everything that posts without
-// knowing about windows (the sampler's reading thread).
-void postToDispatch(std::function<void()> handler)
+// Never destroyed: a reading thread may post while exit() runs.
+struct Posting {
+    std::mutex mutex;
+    bool open = false;
+};
+
+Posting& posting()
 {
-    backend::postToLoop([handler = std::move(handler)] { dispatch(handler); });
+    static auto* p = new Posting;
+    return *p;
 }
 
-const bool g_posterSet = (setPoster(postToDispatch), true);
+std::function<void()>& endHandler()
+{
+    static auto* handler = new std::function<void()>;
+    return *handler;
+}
 
 } // namespace
+
+void postToDispatch(std::function<void()> work)
+{
+    std::lock_guard lock(posting().mutex);
+    if (posting().open)
+        backend::postToLoop([work = std::move(work)] { dispatch(work); });
+}
+
+void detail::acceptPosts(bool accept)
+{
+    std::lock_guard lock(posting().mutex);
+    posting().open = accept;
+}
+
+void atProgramEnd(std::function<void()> handler)
+{
+    endHandler() = std::move(handler);
+}
+
+void programEnds() noexcept
+{
+    if (std::function<void()> handler = std::exchange(endHandler(), nullptr)) {
+        try {
+            handler();
+        } catch (...) {
+            // Ending all the same.
+        }
+    }
+}
 
 bool failed() noexcept
 {

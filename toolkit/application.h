@@ -35,6 +35,12 @@ private:
 // Runs the event loop until no form is loaded; returns the exit status.
 int exec();
 
+// What must be let go of however the program ends. programEnds() runs it,
+// once: the program after exec() returns, and the backend before a lost
+// display ends the process without returning.
+void atProgramEnd(std::function<void()> handler);
+void programEnds() noexcept;
+
 // Handles the window system's pending events, then any that come within
 // waitMs; for tests and tools that drive the program themselves.
 void processEvents(int waitMs = 0);

@@ -13,9 +13,10 @@ namespace tk {
 // did not catch is reported to the user and ends the program with status 1.
 void dispatch(const std::function<void()>& handler) noexcept;
 
-// tk::post (base/post.h) runs its handler on the user-interface thread
-// through the dispatch point, once the current event is done, while the
-// application exists.
+// The road the program gives tk::post (base/post.h), where it starts: the
+// work runs through the dispatch point once the current event is done, and
+// is dropped when no application exists.
+void postToDispatch(std::function<void()> work);
 
 // The whole program, from main: an error that escapes it is reported as a
 // handler's is, and the program's status is then 1.
@@ -48,6 +49,8 @@ private:
 
 namespace detail {
 void reportFatal(const std::string& message) noexcept;
+// Called by the application as it opens and before it closes.
+void acceptPosts(bool accept);
 // A number for the event whose handler is running now, the same for every
 // handler it runs in turn; 0 between events.
 unsigned long long currentEvent() noexcept;

@@ -10,6 +10,7 @@ int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     tk::Application application(argc, argv);
+    tk::setPoster(tk::postToDispatch);
     tk::setFatalReporter([](const std::string& message) {
         ADD_FAILURE() << "unexpected error report: " << message;
     });

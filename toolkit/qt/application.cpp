@@ -3,6 +3,7 @@
 
 #include "toolkit/application.h"
 #include "toolkit/backend.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/events.h"
 
 #include <QApplication>
@@ -133,6 +134,13 @@ struct Application::Native {
         qt::watchScreens();
         qt::watchFrames();
         qt::endWithTheServer();
+        if (!qt::onLayerShell())
+            qt::focusOnClick();
+        detail::acceptPosts(true);
+    }
+    ~Native()
+    {
+        detail::acceptPosts(false);
     }
 
     std::unique_ptr<QApplication> application;

@@ -3,8 +3,8 @@
 #include "qt.h"
 
 #include "toolkit/backend.h"
-#include "toolkit/dispatch.h"
 #include "toolkit/base/error.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/screen.h"
 
 #include <QApplication>
@@ -44,23 +44,6 @@ Qt::WindowFlags flagsFor(const Design& design)
         flags |= Qt::X11BypassWindowManagerHint;
     return flags;
 }
-
-// Sees every mouse press: a window the window manager does not know gets the
-// keyboard focus from nobody but the program.
-class FocusOnClick final : public QObject {
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
-            return false;
-        QWidget* window = static_cast<QWidget*>(watched)->window();
-        if ((window->windowFlags() & Qt::X11BypassWindowManagerHint) && !window->isActiveWindow()) {
-            rememberKeyboard();
-            window->activateWindow();
-        }
-        return false;
-    }
-};
 
 // The native window of a loaded form. It outlives its form's load when the
 // unload comes from one of its own handlers, so it asks the form nothing
@@ -118,15 +101,9 @@ public:
             makeLayerSurface(*m_window->windowHandle());
             m_layer = true;
         } else if (backend::placedByProgram(design)) {
-            // Showing it must not take the keyboard from the window in use.
+            // Showing it must not take the keyboard from the window in use;
+            // a click gives it (focusOnClick()).
             m_window->setAttribute(Qt::WA_ShowWithoutActivating);
-            static FocusOnClick* focusOnClick = [] {
-                auto* filter = new FocusOnClick;
-                filter->setParent(qApp);
-                qApp->installEventFilter(filter);
-                return filter;
-            }();
-            (void)focusOnClick;
         }
         m_window->setObjectName(QString::fromStdString(design.name));
         m_window->setWindowTitle(QString::fromStdString(design.caption));

@@ -1,5 +1,6 @@
 #include "qt.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QWidget>
 
@@ -30,7 +31,31 @@ bool viewable(xcb_connection_t* c, xcb_window_t window)
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
+// Sees every mouse press: a window the window manager does not know gets the
+// keyboard focus from nobody but the program.
+class FocusOnClick final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
+            return false;
+        QWidget* window = static_cast<QWidget*>(watched)->window();
+        if ((window->windowFlags() & Qt::X11BypassWindowManagerHint) && !window->isActiveWindow()) {
+            rememberKeyboard();
+            window->activateWindow();
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+void focusOnClick()
+{
+    auto* filter = new FocusOnClick;
+    filter->setParent(qApp);
+    qApp->installEventFilter(filter);
+}
 
 void rememberKeyboard()
 {

@@ -30,6 +30,9 @@ QPoint origin();
 // elsewhere the window system does both itself.
 void rememberKeyboard();
 void giveKeyboardBack();
+// Lets a click give the keyboard to such a window, whose focus nobody but
+// the program gives. Once, as the application starts.
+void focusOnClick();
 
 // Ends the program with one line when the X server goes away, however Qt
 // hears of it. X11 only.

@@ -1,5 +1,7 @@
 #include "qt.h"
 
+#include "toolkit/application.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -20,12 +22,25 @@ xcb_connection_t* g_connection = nullptr;
 // says the line below and exits 1, or an Xlib call on the same connection,
 // where Qt's handler says it in other words and Xlib's default handler adds
 // two lines of its own. Which comes first is chance (seen about one exit in
-// five under AddressSanitizer), so this road says the event queue's line.
+// five under AddressSanitizer), so this road says the event queue's line,
+// and both let go of what the program holds as its own end does.
+constexpr char kServerLost[] = "The X11 connection broke";
+
 int serverLost(Display*)
 {
-    qWarning("The X11 connection broke (error %d). Did the X11 server die?",
+    qWarning("%s (error %d). Did the X11 server die?", kServerLost,
              xcb_connection_has_error(g_connection));
     std::exit(1);
+}
+
+QtMessageHandler g_passOn = nullptr;
+
+void hearServerLost(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (g_passOn)
+        g_passOn(type, context, text);
+    if (type == QtWarningMsg && text.startsWith(QLatin1String(kServerLost)))
+        programEnds();
 }
 
 // Qt reads a window's frame from _NET_FRAME_EXTENTS when it changes but tells
@@ -87,6 +102,7 @@ void endWithTheServer()
         return;
     g_connection = x11->connection();
     XSetIOErrorHandler(serverLost);
+    g_passOn = qInstallMessageHandler(hearServerLost);
 }
 
 } // namespace tk::qt

@@ -2,6 +2,7 @@
 
 #include "toolkit/application.h"
 #include "toolkit/backend.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/events.h"
 
 #include <cstdio>
@@ -161,11 +162,15 @@ struct Application::Native {
             win32::check(CreateWindowExW(WS_EX_TOOLWINDOW, kMessageClass, L"Kelvane", WS_POPUP, 0,
                                          0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr),
                          "CreateWindowExW");
-        std::lock_guard lock(posted().mutex);
-        posted().window = window;
+        {
+            std::lock_guard lock(posted().mutex);
+            posted().window = window;
+        }
+        detail::acceptPosts(true);
     }
     ~Native()
     {
+        detail::acceptPosts(false);
         HWND window = nullptr;
         {
             std::lock_guard lock(posted().mutex);
