@@ -72,7 +72,8 @@ std::string HwmonSource::noSensor() const
 
 std::optional<HwmonSource::Sensor> HwmonSource::findSensor() const
 {
-    static const std::regex inputName("temp([0-9]+)_input");
+    // Never destroyed, for a reading that comes back during exit().
+    static const std::regex& inputName = *new std::regex("temp([0-9]+)_input");
     const std::vector<std::string> wanted = labelsFor(m_card.driver);
     std::error_code ec;
     for (const auto& hwmon : entries(fs::path(m_card.device) / "hwmon")) {

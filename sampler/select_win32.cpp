@@ -207,7 +207,8 @@ private:
 
 KernelApi kernelApi()
 {
-    static tk::Library gdi32("gdi32.dll");
+    // Never destroyed, for a reading that comes back during exit().
+    static tk::Library& gdi32 = *new tk::Library("gdi32.dll");
     KernelApi api;
     if (!gdi32.load()) {
         api.missing = "gdi32.dll";

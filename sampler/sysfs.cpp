@@ -24,7 +24,10 @@ constexpr std::size_t kMaxAttribute = 64;
 std::optional<std::tuple<unsigned long, unsigned long, unsigned long, unsigned long>>
 pciKey(const std::string& address)
 {
-    static const std::regex re("^([0-9a-fA-F]{4,}):([0-9a-fA-F]{2}):([0-9a-fA-F]{2})\\.([0-7])$");
+    // This file's patterns are never destroyed: a reading still in the driver
+    // when the program ends comes back during exit(), and goes on.
+    static const std::regex& re =
+        *new std::regex("^([0-9a-fA-F]{4,}):([0-9a-fA-F]{2}):([0-9a-fA-F]{2})\\.([0-7])$");
     std::smatch m;
     if (!std::regex_match(address, m, re))
         return std::nullopt;
@@ -71,7 +74,7 @@ std::optional<std::int64_t> Sysfs::readInteger(const std::string& absolutePath) 
 {
     // Strict decimal: "045000" is neither octal 19 nor, with its stray zero,
     // a number the kernel would write.
-    static const std::regex decimal("[+-]?(0|[1-9][0-9]*)\n?");
+    static const std::regex& decimal = *new std::regex("[+-]?(0|[1-9][0-9]*)\n?");
     const std::optional<std::string> data = readRaw(absolutePath);
     if (!data || !std::regex_match(*data, decimal))
         return std::nullopt;
@@ -86,7 +89,7 @@ std::optional<std::int64_t> Sysfs::readInteger(const std::string& absolutePath) 
 
 std::optional<std::uint32_t> Sysfs::readHex(const std::string& absolutePath) const
 {
-    static const std::regex hex("0x[0-9a-fA-F]{1,8}\n?");
+    static const std::regex& hex = *new std::regex("0x[0-9a-fA-F]{1,8}\n?");
     const std::optional<std::string> data = readRaw(absolutePath);
     if (!data || !std::regex_match(*data, hex))
         return std::nullopt;
@@ -106,7 +109,7 @@ std::string DrmCard::vendorName() const
 
 std::vector<DrmCard> drmCards(const Sysfs& sysfs)
 {
-    static const std::regex cardName("card[0-9]+");
+    static const std::regex& cardName = *new std::regex("card[0-9]+");
     std::vector<DrmCard> cards;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(sysfs.path("sys/class/drm"), ec)) {

@@ -5,11 +5,9 @@
 #include "toolkit/base/error.h"
 #include "toolkit/base/post.h"
 
-#include <atomic>
 #include <bitset>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,13 +19,11 @@ namespace {
 
 using TimePoint = std::chrono::steady_clock::time_point;
 
-// Set once exit() has begun: Qt may call it itself (a lost X server), and a
-// reading that completes then must not post to an application being torn down.
-std::atomic<bool> g_exiting{false};
-
 // Shared by the user-interface thread and the reading thread. Never
 // destroyed: a reading thread stuck in a driver call may outlive main().
 struct Engine {
+    std::uint64_t thread = 0;                        // the reading thread's number
+    std::vector<std::shared_ptr<Source>> leftBehind; // by threads let go in a driver call
     std::mutex mutex;
     std::condition_variable work; // wakes the reading thread
     std::condition_variable done; // wakes whoever waits for it
@@ -71,8 +67,10 @@ struct Shown {
 
 Shown& shown()
 {
-    static Shown s;
-    return s;
+    // Never destroyed: the program may end from an exit() that a library
+    // calls, and lets go of the sampler then.
+    static auto* s = new Shown;
+    return *s;
 }
 
 void reportOnce(const Outcome& outcome)
@@ -143,63 +141,96 @@ Outcome readFrom(std::shared_ptr<Source>& source, unsigned monitor, Reading& rea
     }
 }
 
-void readingThread(Engine& e)
+// Lets go of the sources replaced on the reading thread, where their
+// driver calls are made. False once the thread itself has been let go.
+bool letGoOfRetired(Engine& e, std::unique_lock<std::mutex>& lock, std::uint64_t self)
+{
+    while (!e.retired.empty()) {
+        std::shared_ptr<Source> old = std::move(e.retired.back());
+        e.retired.pop_back();
+        lock.unlock();
+        try {
+            old->shutdown();
+        } catch (...) {
+            // Let go of all the same; nothing is left to tell.
+        }
+        lock.lock();
+        if (e.thread != self) {
+            e.leftBehind.push_back(std::move(old));
+            return false;
+        }
+        old.reset();
+    }
+    return true;
+}
+
+void record(Engine& e, const Outcome& outcome, const Reading& reading, TimePoint begin,
+            TimePoint end)
+{
+    // At rest most readings repeat the one on show: the user interface is
+    // woken only for news.
+    const bool shownAlready = e.haveResult && e.answeredNumber == e.resultNumber &&
+                              outcome.cause == e.result.cause &&
+                              outcome.detail == e.result.detail && reading.core == e.reading.core;
+    e.result = outcome;
+    e.reading = reading;
+    e.haveResult = true;
+    ++e.resultNumber;
+    if (shownAlready)
+        e.answeredNumber = e.resultNumber;
+    e.nextStart = end + kPauseFactor * (end - begin);
+    if (!shownAlready && !e.quitting)
+        notifyListener();
+}
+
+// One reading, taken outside the lock. False once the thread has been let
+// go while it was in the driver: the program is ending, and the thread
+// touches nothing more.
+bool takeReading(Engine& e, std::unique_lock<std::mutex>& lock, std::uint64_t self)
+{
+    e.requested = false;
+    const std::uint64_t generation = e.generation;
+    const unsigned monitor = e.monitor;
+    const Clock clock = e.clock;
+    std::shared_ptr<Source> source = e.source;
+    const bool chosenHere = !source;
+    lock.unlock();
+
+    const TimePoint begin = clock();
+    Reading reading;
+    Outcome outcome = readFrom(source, monitor, reading);
+    outcome.detail = printable(outcome.detail);
+    const TimePoint end = clock();
+
+    lock.lock();
+    if (e.thread != self) {
+        e.leftBehind.push_back(std::move(source));
+        return false;
+    }
+    e.inFlight = false;
+    if (generation == e.generation) {
+        if (!e.source)
+            e.source = source;
+        record(e, outcome, reading, begin, end);
+    } else if (chosenHere) {
+        // Replaced while it was being chosen; nobody else holds it.
+        e.retired.push_back(std::move(source));
+    }
+    e.done.notify_all();
+    return true;
+}
+
+void readingThread(Engine& e, std::uint64_t self)
 {
     std::unique_lock lock(e.mutex);
     for (;;) {
-        e.work.wait(lock, [&] { return e.requested || !e.retired.empty() || e.quitting; });
-        while (!e.retired.empty()) {
-            std::shared_ptr<Source> old = std::move(e.retired.back());
-            e.retired.pop_back();
-            lock.unlock();
-            try {
-                old->shutdown();
-            } catch (...) {
-                // Let go of all the same; nothing is left to tell.
-            }
-            old.reset();
-            lock.lock();
-        }
-        if (e.requested) {
-            e.requested = false;
-            const std::uint64_t generation = e.generation;
-            const unsigned monitor = e.monitor;
-            std::shared_ptr<Source> source = e.source;
-            const bool chosenHere = !source;
-            lock.unlock();
-
-            const TimePoint begin = e.clock();
-            Reading reading;
-            Outcome outcome = readFrom(source, monitor, reading);
-            outcome.detail = printable(outcome.detail);
-            const TimePoint end = e.clock();
-
-            lock.lock();
-            e.inFlight = false;
-            if (generation == e.generation) {
-                if (!e.source)
-                    e.source = source;
-                // At rest most readings repeat the one on show: the user
-                // interface is woken only for news.
-                const bool shownAlready = e.haveResult && e.answeredNumber == e.resultNumber &&
-                                          outcome.cause == e.result.cause &&
-                                          outcome.detail == e.result.detail &&
-                                          reading.core == e.reading.core;
-                e.result = outcome;
-                e.reading = reading;
-                e.haveResult = true;
-                ++e.resultNumber;
-                if (shownAlready)
-                    e.answeredNumber = e.resultNumber;
-                e.nextStart = end + kPauseFactor * (end - begin);
-                if (!shownAlready && !e.quitting && !g_exiting)
-                    notifyListener();
-            } else if (chosenHere) {
-                // Replaced while it was being chosen; nobody else holds it.
-                e.retired.push_back(std::move(source));
-            }
-            e.done.notify_all();
-        }
+        e.work.wait(lock, [&] {
+            return e.requested || !e.retired.empty() || e.quitting || e.thread != self;
+        });
+        if (e.thread != self || !letGoOfRetired(e, lock, self))
+            return;
+        if (e.requested && !takeReading(e, lock, self))
+            return;
         if (e.quitting && !e.requested && e.retired.empty()) {
             e.threadRunning = false;
             e.done.notify_all();
@@ -227,36 +258,41 @@ void startThread(Engine& e)
 {
     if (e.threadRunning)
         return;
-    static const bool registered = [] { return std::atexit([] { g_exiting = true; }) == 0; }();
-    (void)registered;
-    threadStarter()([&e] { readingThread(e); });
+    const std::uint64_t self = e.thread + 1;
+    threadStarter()([&e, self] { readingThread(e, self); });
+    e.thread = self;
     e.threadRunning = true;
 }
 
-std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::int32_t* ambient,
-                    std::int32_t* upper)
+// Starts a reading when none is on its way and the last one's pause is
+// over. Throws when no thread can be had; the engine is then as it was.
+bool startReading(Engine& e, TimePoint now, std::uint32_t monitor)
+{
+    if (e.inFlight || e.quitting || now < e.nextStart)
+        return false;
+    startThread(e);
+    e.requested = true;
+    e.inFlight = true;
+    e.startedAt = now;
+    e.monitor = monitor;
+    return true;
+}
+
+Outcome latest(bool start, std::uint32_t monitor, Reading& reading)
 {
     Engine& e = engine();
-    Outcome outcome;
-    Reading reading;
     bool wake = false;
+    Outcome outcome = pending();
     {
         std::lock_guard lock(e.mutex);
         const TimePoint now = e.clock();
         std::optional<Outcome> noThread;
-        if (start && !e.inFlight && !e.quitting && now >= e.nextStart) {
-            try {
-                startThread(e);
-                e.requested = true;
-                e.inFlight = true;
-                e.startedAt = now;
-                e.monitor = monitor;
-                wake = true;
-            } catch (const std::exception& error) {
-                // Tried again on the next tick.
-                noThread = Outcome{Cause::NoThread,
-                                   std::string("the reading could not start: ") + error.what()};
-            }
+        try {
+            wake = start && startReading(e, now, monitor);
+        } catch (const std::exception& error) {
+            // Tried again on the next tick.
+            noThread = Outcome{Cause::NoThread,
+                               std::string("the reading could not start: ") + error.what()};
         }
         e.answeredNumber = 0;
         if (noThread)
@@ -265,14 +301,19 @@ std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::
             outcome = {Cause::NotAnswering, "the GPU is not answering"};
         else if (e.haveResult)
             outcome = e.result, reading = e.reading, e.answeredNumber = e.resultNumber;
-        else
-            outcome = pending();
     }
     // Outside the lock: a thread woken while it is held would at once sleep
     // again on the mutex, two wake-ups per reading instead of one.
     if (wake)
         e.work.notify_one();
+    return outcome;
+}
 
+std::int32_t answer(bool start, std::uint32_t monitor, std::int32_t* core, std::int32_t* ambient,
+                    std::int32_t* upper)
+{
+    Reading reading;
+    const Outcome outcome = latest(start, monitor, reading);
     shown().last = outcome;
     switch (outcome.cause) {
     case Cause::None:
@@ -373,11 +414,30 @@ void setThreadStarter(ThreadStarter starter)
     threadStarter() = starter ? std::move(starter) : startDetached;
 }
 
+namespace {
+
+// The program ends while the reading thread is in a driver call: it is left
+// there, with the sources it may yet touch, and finds itself let go when it
+// comes back.
+void leaveBehind(Engine& e)
+{
+    ++e.thread;
+    e.threadRunning = false;
+    e.inFlight = false;
+    e.requested = false;
+    e.quitting = false;
+    for (auto& source : e.retired)
+        e.leftBehind.push_back(std::move(source));
+    e.retired.clear();
+}
+
+} // namespace
+
 void shutdown()
 {
+    shown().listener = nullptr;
     Engine& e = engine();
     std::unique_lock lock(e.mutex);
-    shown().listener = nullptr;
     if (e.source)
         e.retired.push_back(std::move(e.source));
     e.haveResult = false;
@@ -391,14 +451,16 @@ void shutdown()
             source->shutdown();
         return;
     }
-    if (e.inFlight)
-        return; // hung in the driver: the program ends without it
-    e.quitting = true;
-    e.work.notify_one();
-    // Letting go of NVML is quick when the driver is well; a second at most.
-    e.done.wait_for(lock, std::chrono::seconds(1), [&] { return !e.threadRunning; });
-    if (!e.threadRunning)
+    if (!e.inFlight) {
+        e.quitting = true;
+        e.work.notify_one();
+        // Letting go of NVML is quick when the driver is well; a second at most.
+        e.done.wait_for(lock, std::chrono::seconds(1), [&] { return !e.threadRunning; });
         e.quitting = false;
+        if (!e.threadRunning)
+            return;
+    }
+    leaveBehind(e);
 }
 
 } // namespace sampler

@@ -62,8 +62,9 @@ void setClock(Clock clock);
 using ThreadStarter = std::function<void(std::function<void()>)>;
 void setThreadStarter(ThreadStarter starter);
 
-// Lets go of the source, when the program ends. A reading that hangs is left
-// behind rather than waited for.
+// Lets go of the source, however the program ends. A reading still in the
+// driver is left behind rather than waited for; its thread then touches
+// nothing that the end of the program destroys.
 void shutdown();
 
 } // namespace sampler

@@ -3,10 +3,14 @@
 #include "sampler/hwmon.h"
 #include "sampler/nvml.h"
 #include "sampler/select.h"
+#include "toolkit/base/post.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -294,6 +298,111 @@ TEST_F(Sources, aGpuLostToNvmlIsLookedUpAgain)
         EXPECT_EQ(r.core, 52);
         EXPECT_EQ(m_fake.counts().handle, lookups) << "NVML error " << error;
     }
+}
+
+// Kelvane ends while a reading is in the driver, and the reading comes back
+// while exit() runs. The sanitizer build sees whatever the reading thread
+// then touches that exit() has destroyed; every build sees a thread that
+// holds on, posts, or lets go of the driver after the program let go of it.
+struct EndWhileReading {
+    std::atomic<bool> inDriver{false};
+    std::atomic<bool> comeBack{false};
+    std::atomic<bool> threadEnded{false};
+    std::atomic<bool> ended{false};
+    std::atomic<int> postsAfterEnd{0};
+    int nvmlShutdowns = 0;
+    // Looked up beforehand: the tests' own lookup is gone by then.
+    void (*nvmlCounts)(fakenvml_counts*) = nullptr;
+};
+
+EndWhileReading& state()
+{
+    static auto* s = new EndWhileReading;
+    return *s;
+}
+
+// Without the event loop, which exit() no longer runs.
+bool within5s(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+[[noreturn]] void endWhileReading(bool throughNvml)
+{
+    // Registered before the first reading makes anything static, so that it
+    // runs once exit() has destroyed all of that.
+    std::atexit([] {
+        state().comeBack = true;
+        if (!within5s([] { return state().threadEnded.load(); }))
+            std::_Exit(3);
+        if (state().postsAfterEnd > 0)
+            std::_Exit(4);
+        fakenvml_counts counts{};
+        if (state().nvmlCounts)
+            state().nvmlCounts(&counts);
+        if (state().nvmlCounts && counts.shutdown != state().nvmlShutdowns)
+            std::_Exit(5);
+    });
+    sampler::setThreadStarter([](std::function<void()> body) {
+        std::thread([body = std::move(body)] {
+            body();
+            state().threadEnded = true;
+        }).detach();
+    });
+    tk::setPoster([](std::function<void()>) {
+        if (state().ended)
+            ++state().postsAfterEnd;
+    });
+
+    FakeSysfs tree;
+    FakeNvml nvml;
+    std::unique_ptr<sampler::Source> source;
+    if (throughNvml) {
+        nvml.script({50});
+        source = std::make_unique<sampler::NvmlSource>(kNvml);
+        state().nvmlCounts =
+            support::standIn<void (*)(fakenvml_counts*)>(kNvml, "fakenvml_get_counts");
+    } else {
+        const std::string input = tree.addAmdCard();
+        sampler::Sysfs sysfs = tree.sysfs();
+        sysfs.setReadObserver([input, reads = 0](const std::string& path) mutable {
+            if (path != input || ++reads < 2)
+                return;
+            state().inDriver = true;
+            within5s([] { return state().comeBack.load(); });
+        });
+        source = std::make_unique<sampler::HwmonSource>(sysfs, sampler::drmCards(sysfs).at(0));
+    }
+    sampler::useSource(std::move(source));
+    std::int32_t core = 0;
+    if (!within5s(
+            [&] { return sampler::NvCplGetThermalSettings(0, &core, nullptr, nullptr) == 0; }))
+        std::_Exit(6);
+    if (throughNvml)
+        support::standIn<void (*)(int, int)>(kNvml, "fakenvml_set_delays")(0, 500);
+    if (!within5s([&] {
+            sampler::NvCplGetThermalSettings(0, &core, nullptr, nullptr);
+            return sampler::readingInFlight();
+        }) ||
+        !within5s([&] { return throughNvml || state().inDriver; }))
+        std::_Exit(7);
+    state().nvmlShutdowns = nvml.counts().shutdown;
+    sampler::shutdown();
+    state().ended = true;
+    std::exit(0);
+}
+
+TEST(Exit, aReadingInTheDriverAtExitStaysBehindWithoutHarm)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(endWhileReading(false), testing::ExitedWithCode(0), "") << "through hwmon";
+    EXPECT_EXIT(endWhileReading(true), testing::ExitedWithCode(0), "") << "through NVML";
 }
 
 } // namespace
