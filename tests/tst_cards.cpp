@@ -22,6 +22,8 @@ const std::string kFakeIgcl = KELVANE_FAKE_NVML_DIR "/igcl/libControlLib.so";
 const Card kGeForce{0x10de, 0x2204, 1, 0, 0, L"\\\\?\\pci#ven_10de", "NVIDIA GeForce RTX 3090"};
 const Card kRadeon{0x1002, 0x747e, 3, 0, 0, L"\\\\?\\pci#ven_1002", "AMD Radeon RX 7800 XT"};
 const Card kArc{0x8086, 0x56a0, 4, 0, 0, L"\\\\?\\pci#ven_8086&dev_56a0", "Intel Arc A770"};
+const Card kArcTwin{
+    0x8086, 0x56a0, 5, 0, 0, L"\\\\?\\pci#ven_8086&dev_56a0&2", "Intel Arc A770 #2"};
 const Card kUhd{0x8086, 0x9bc4, 0, 2, 0, L"\\\\?\\pci#ven_8086&dev_9bc4", "Intel UHD Graphics"};
 const Card kBasicRender{0x1414, 0x8c, 0, 0, 0, L"\\\\?\\root#basicrender", "Basic Render"};
 const Card kUnplaced{0x1002, 0x1638, std::nullopt, std::nullopt, std::nullopt, L"\\\\?\\apu", ""};
@@ -63,7 +65,7 @@ struct Machine {
     std::string kernelMissing = {};
     std::map<std::wstring, std::uint32_t> tenths = {}; // over the usual ones
     std::optional<std::pair<int, int>> adl = {};       // Overdrive version, millidegrees
-    std::optional<std::pair<double, int>> igcl = {};   // the Arc's °C, 1 when unavailable
+    std::optional<std::pair<double, int>> igcl = {};   // the Arc's °C; 1 unavailable, 2 lost
 };
 
 // The machine the chooser sees: the row's, set up on its stand-ins.
@@ -118,8 +120,9 @@ TEST(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
     const struct {
         const char* row;
         Machine machine;
-        std::int64_t core;   // sampler::kUnread: no reading
-        std::string tooltip; // NVML's stand-in names itself "Stand-in GPU"
+        std::int64_t core;                     // sampler::kUnread: no reading
+        std::string tooltip;                   // NVML's stand-in names itself "Stand-in GPU"
+        std::optional<std::int64_t> next = {}; // the next reading, where it matters
     } rows[] = {
         {"an awake NVIDIA card is read through NVML",
          {{kGeForce}, 64, {{kGeForce.name, {1, false}}}},
@@ -141,6 +144,10 @@ TEST(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
          {{kRadeon}, {}, {}, "", {{kRadeon.interfacePath, 0}}, std::pair{7, 61400}},
          61,
          "AMD Radeon RX 7800 XT via ADL"},
+        {"... to its Overdrive 6 temperature, in millidegrees",
+         {{kRadeon}, {}, {}, "", {{kRadeon.interfacePath, 0}}, std::pair{6, 59600}},
+         60,
+         "AMD Radeon RX 7800 XT via ADL"},
         {"a system without the kernel's query falls back to IGCL's GPU sensor, 46.5 °C as 47",
          {{kArc}, {}, {}, "D3DKMTQueryAdapterInfo", {}, {}, std::pair{46.5, 0}},
          47,
@@ -149,6 +156,15 @@ TEST(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
          {{kArc}, {}, {}, "D3DKMTQueryAdapterInfo", {}, {}, std::pair{46.5, 1}},
          sampler::kUnread,
          "Intel Arc A770 is asleep; Kelvane does not wake it"},
+        {"of two identical Intel cards IGCL reads the one at the card's bus location",
+         {{kArcTwin}, {}, {}, "D3DKMTQueryAdapterInfo", {}, {}, std::pair{46.5, 0}},
+         57,
+         "Intel Arc A770 #2 via IGCL"},
+        {"a device IGCL lost is that reading's failure, and IGCL starts again for the next",
+         {{kArc}, {}, {}, "D3DKMTQueryAdapterInfo", {}, {}, std::pair{46.5, 2}},
+         sampler::kUnread,
+         "Intel Arc A770 was lost to IGCL; it is looked up again",
+         47},
         {"an Intel iGPU on bus 0 without a sensor gives way to the NVIDIA card on bus 1",
          {{kGeForce, kUhd}, 66, {}, "", {}, {}, std::pair{50.0, 0}},
          66,
@@ -192,6 +208,10 @@ TEST(Cards, theFirstCardInPciOrderThatGivesAReadingIsReadByTheBestRoute)
         EXPECT_EQ(nvml.counts().temperature + nvml.counts().temperatureV,
                   r.tooltip.starts_with("Stand-in GPU") ? 1 : 0);
         EXPECT_EQ(g_openAdapters, 0) << "an adapter left open";
+        if (r.next) {
+            EXPECT_TRUE(source->read(0, reading).ok());
+            EXPECT_EQ(reading.core, *r.next);
+        }
         if (outcome.cause == Cause::Asleep && !r.machine.power.empty()) {
             EXPECT_EQ(nvml.counts().init + g_opens, 0) << "a sleeping card was called";
             // Awake again, though it may sleep: read, and let go at once.

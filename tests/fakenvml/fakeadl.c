@@ -99,6 +99,15 @@ EXPORT int ADL2_Overdrive5_Temperature_Get(void* context, int index, int sensor,
     return 0;
 }
 
+EXPORT int ADL2_Overdrive6_Temperature_Get(void* context, int index, int* temperature)
+{
+    fake_log_call("FAKEADL_CALLS_FILE", "temperature");
+    if (!is_card(context, index) || g_overdrive != 6)
+        return -1;
+    *temperature = g_millidegrees;
+    return 0;
+}
+
 EXPORT int ADL2_OverdriveN_Temperature_Get(void* context, int index, int type, int* temperature)
 {
     fake_log_call("FAKEADL_CALLS_FILE", "temperature");
