@@ -45,8 +45,7 @@ public:
     explicit IconHost(const TrayIconRecord& in)
         : m_hWnd(in.hWnd), m_message((in.uFlags & NIF_MESSAGE) ? in.uCallbackMessage : 0)
     {
-        const QIcon icon =
-            (in.uFlags & NIF_ICON) ? iconOf(Picture::fromHandle(in.hIcon)) : QIcon();
+        const QIcon icon = (in.uFlags & NIF_ICON) ? iconOf(Picture::fromHandle(in.hIcon)) : QIcon();
         auto notify = [this](int mouseMessage) {
             if (m_message)
                 deliver(m_hWnd, m_message, mouseMessage);
@@ -64,17 +63,28 @@ private:
     {
         const bool tray = XEmbedIcon::trayPresent();
         const bool gnome = tray && m_sni->watcherIsGnomeShell();
+        const bool noItem = !m_sni->exportFailure().isEmpty();
         m_sni->setPassive(gnome);
-        if (gnome || (tray && !m_sni->registered() && !StatusNotifierItem::watcherPresent()))
+        if (gnome ||
+            (tray && (noItem || (!m_sni->registered() && !StatusNotifierItem::watcherPresent()))))
             m_xembed->dock();
         else
             m_xembed->undock();
+        if (noItem && !tray && !std::exchange(m_saidNoItem, true)) {
+            std::fprintf(stderr,
+                         "kelvane: the icon could not be offered on the session bus (%s), and "
+                         "there is no X11 notification area; run kelvane again to bring a "
+                         "hidden popup back.\n",
+                         qPrintable(m_sni->exportFailure()));
+            std::fflush(stderr);
+        }
     }
 
     WindowHandle m_hWnd;
     std::int32_t m_message;
     std::unique_ptr<XEmbedIcon> m_xembed;
     std::unique_ptr<StatusNotifierItem> m_sni;
+    bool m_saidNoItem = false;
 };
 
 std::map<Key, std::unique_ptr<IconHost>>& icons()

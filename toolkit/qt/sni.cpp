@@ -113,8 +113,10 @@ StatusNotifierItem::StatusNotifierItem(const QIcon& icon, std::function<void(int
     // the whole session.
     m_service = bus.baseService();
     m_exported = bus.registerVirtualObject(kItemPath, this);
-    if (!m_exported)
+    if (!m_exported) {
+        m_exportFailure = QStringLiteral("the bus took no object at ") + kItemPath;
         return;
+    }
     m_retry = new QTimer(this);
     m_retry->setSingleShot(true);
     connect(m_retry, &QTimer::timeout, this, [this] { tryRegister(); });
@@ -172,8 +174,7 @@ void StatusNotifierItem::setPassive(bool passive)
     m_passive = passive;
     if (!m_exported)
         return;
-    QDBusMessage signal =
-        QDBusMessage::createSignal(kItemPath, kItem, QStringLiteral("NewStatus"));
+    QDBusMessage signal = QDBusMessage::createSignal(kItemPath, kItem, QStringLiteral("NewStatus"));
     signal << properties(QString()).value(QStringLiteral("Status"));
     QDBusConnection::sessionBus().send(signal);
 }

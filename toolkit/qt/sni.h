@@ -52,6 +52,9 @@ public:
     ~StatusNotifierItem() override;
     Q_DISABLE_COPY_MOVE(StatusNotifierItem)
 
+    // Why the item could not be offered on a connected session bus; empty
+    // when it was, or when there is no bus (nothing could be offered then).
+    QString exportFailure() const { return m_exportFailure; }
     // Whether a watcher has taken the item; the XEmbed icon is not needed then.
     bool registered() const { return m_registered; }
     // Whether the watcher is GNOME Shell (its AppIndicator extension).
@@ -77,6 +80,7 @@ private:
     void setRegistered(bool registered);
 
     QString m_service;
+    QString m_exportFailure;
     QString m_gnomeShell; // the connection that owns org.gnome.Shell, if any
     QString m_watcherOwner;
     SniPixmaps m_pixmaps;
