@@ -176,12 +176,7 @@ void Form1::onLoad()
     Form1& self = ::Form1.get();
     self.setLeft(tk::checked(tk::screen().width() - self.width()));
     self.setTop(restingTop());
-    // GCC 12 warns -Wrestrict inside std::string's assignment here, a false
-    // positive (GCC bug 105329).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
     Module1::peakText = "0";
-#pragma GCC diagnostic pop
     self.m_hasReading = false;
     self.m_anchor = currentScreen();
     // A new resolution, scale or taskbar puts the popup back in its corner.

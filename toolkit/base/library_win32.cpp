@@ -47,9 +47,9 @@ void* Library::resolve(const char* symbol) const
 
 void restrictLibrarySearch()
 {
-    // The loader has brought in only what the program imports itself:
-    // kernel32, user32 and gdi32, known to the system and taken from its
-    // folder. Everything those load later comes from the system folder too.
+    // The loader has brought in only what the program imports itself,
+    // kernel32 and msvcrt, known to the system and taken from its folder;
+    // user32, gdi32 and everything else load later, from the system folder.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryW(L"");
 }

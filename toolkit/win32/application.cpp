@@ -143,10 +143,13 @@ struct Application::Native {
     {
         // The manifest says so too; this covers a copy run without it. Per
         // monitor (v2) where the system has it, so that a new scale reaches
-        // the windows as WM_DPICHANGED instead of a blurred bitmap.
+        // the windows as WM_DPICHANGED instead of a blurred bitmap. user32 is
+        // delay-loaded, so not loaded yet: asked for by name, from the
+        // system folder.
         using SetContext = BOOL(WINAPI*)(HANDLE);
+        const HMODULE user32 = LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         const auto setContext = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+            user32 ? GetProcAddress(user32, "SetProcessDpiAwarenessContext") : nullptr));
         const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4));
         if (!setContext || !setContext(perMonitorV2))
             SetProcessDPIAware();
