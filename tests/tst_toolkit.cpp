@@ -50,6 +50,25 @@ private:
 
 tk::Global<Probe> probe;
 
+// A form whose making fails half way.
+class Unmakeable final : public tk::Form {
+public:
+    Unmakeable(tk::Design design, bool failBuild) : tk::Form(std::move(design)), m_fail(failBuild)
+    {
+    }
+
+protected:
+    void build() override
+    {
+        addLabel("label", "x", {0, 0, 750, 255});
+        if (m_fail)
+            throw tk::Error(tk::Status::Overflow, "no room for the next control");
+    }
+
+private:
+    bool m_fail;
+};
+
 TEST(Toolkit, positionsReadBackExactlySitAtTheNearestPixelAndAreNumbers)
 {
     const struct {
@@ -98,6 +117,35 @@ TEST(Toolkit, aFailedWindowCallRaisesAnErrorInTheSystemsOwnWords)
     }
 }
 #endif
+
+TEST(Toolkit, aFormThatCannotBeMadeIsNotLoadedAndLeavesNoWindow)
+{
+    const struct {
+        const char* row;
+        bool failBuild;
+        const char* icon;
+    } rows[] = {
+        {"its building fails half way", true, ""},
+#ifdef _WIN32
+        {"Windows has no such icon among the program's resources", false, "NoSuchIcon"},
+#endif
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        tk::Design design;
+        design.name = design.caption = "Unmakeable";
+        design.border = tk::Border::FixedSingle;
+        design.clientWidth = design.clientHeight = 1500;
+        design.icon = tk::Picture(r.icon);
+        design.menus = {{"mnuFichier", "&Fichier", {{"mnuQuitter", "&Quitter"}}}};
+        Unmakeable form(design, r.failBuild);
+        const int loaded = tk::loadedForms();
+        EXPECT_THROW(form.load(), tk::Error);
+        EXPECT_FALSE(form.isLoaded());
+        EXPECT_EQ(tk::loadedForms(), loaded);
+        EXPECT_EQ(support::windowsCaptioned("Unmakeable"), 0);
+    }
+}
 
 TEST(Toolkit, unloadingStopsTimersControlsRaiseAndEventsComeInOrder)
 {

@@ -1,7 +1,7 @@
 #include "form.h"
 #include "backend.h"
-#include "dispatch.h"
 #include "base/error.h"
+#include "dispatch.h"
 #include "screen.h"
 
 #include <algorithm>
@@ -35,11 +35,20 @@ void Form::load()
     auto life = std::make_shared<int>(0);
     m_window = backend::createWindow(*this, m_design, life);
     m_life = std::move(life);
-    build();
-    if (m_design.placement == Placement::Stored) {
-        m_left = m_design.left;
-        m_top = m_design.top;
-        moveNative();
+    try {
+        build();
+        if (m_design.placement == Placement::Stored) {
+            m_left = m_design.left;
+            m_top = m_design.top;
+            moveNative();
+        }
+    } catch (...) {
+        // Not loaded, and no window left of it.
+        m_life.reset();
+        m_window.reset();
+        m_left.reset();
+        m_top.reset();
+        throw;
     }
     formLoaded();
     dispatch([this] { onLoad(); });

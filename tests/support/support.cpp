@@ -10,6 +10,13 @@
 #include <memory>
 #include <random>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <QApplication>
+#include <QWidget>
+#endif
+
 namespace support {
 
 bool waitUntil(const std::function<bool()>& condition)
@@ -21,6 +28,34 @@ bool waitUntil(const std::function<bool()>& condition)
         tk::processEvents(10);
     }
     return true;
+}
+
+int windowsCaptioned(const std::string& caption)
+{
+    tk::processEvents();
+#ifdef _WIN32
+    struct Search {
+        std::wstring caption;
+        int found = 0;
+    } search{std::wstring(caption.begin(), caption.end())};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM data) {
+            auto& s = *reinterpret_cast<Search*>(data);
+            wchar_t text[64] = {};
+            GetWindowTextW(hwnd, text, 64);
+            s.found += s.caption == text;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+#else
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    int found = 0;
+    for (const QWidget* window : QApplication::topLevelWidgets())
+        found += window->windowTitle() == QString::fromStdString(caption);
+    return found;
+#endif
 }
 
 void* standInFunction(const std::string& library, const char* name)

@@ -98,6 +98,10 @@ private:
 // error was reported) and exits with that status.
 [[noreturn]] void exitReporting(const std::function<int()>& program);
 
+// The program's top-level windows with this caption, once those already let
+// go of are freed.
+int windowsCaptioned(const std::string& caption);
+
 // The screen's scale in this run: 96 dpi unless the run says otherwise.
 double expectedDpi();
 

@@ -117,13 +117,13 @@ public:
         }
         const Screen& s = screen();
         const QSize client(s.toPixels(design.clientWidth), s.toPixelsY(design.clientHeight));
-        m_client = m_window;
+        m_client = m_window.get();
         int menuHeight = 0;
         if (!design.menus.empty()) {
-            auto* layout = new QVBoxLayout(m_window);
+            auto* layout = new QVBoxLayout(m_window.get());
             layout->setContentsMargins(0, 0, 0, 0);
             layout->setSpacing(0);
-            auto* bar = new QMenuBar(m_window);
+            auto* bar = new QMenuBar(m_window.get());
             bar->setObjectName(QStringLiteral("menuBar"));
             for (const Menu& m : design.menus) {
                 QMenu* menu = bar->addMenu(QString::fromStdString(m.caption));
@@ -133,7 +133,7 @@ public:
                         ->setObjectName(QString::fromStdString(item.name));
             }
             layout->setMenuBar(bar);
-            m_client = new QWidget(m_window);
+            m_client = new QWidget(m_window.get());
             m_client->setObjectName(QStringLiteral("client"));
             layout->addWidget(m_client);
             menuHeight = bar->sizeHint().height();
@@ -145,12 +145,7 @@ public:
             m_window->resize(size);
     }
 
-    ~QtWindow() override
-    {
-        // The handler that asked for the unload may still be running inside
-        // one of this window's controls.
-        m_window->deleteLater();
-    }
+    ~QtWindow() override = default;
 
     QWidget& widget() const { return *m_window; }
 
@@ -255,7 +250,7 @@ public:
 
     Timer& addTimer(const std::string& name, int intervalMs, bool enabled) override
     {
-        return *new QtTimer(m_window, name, intervalMs, enabled, m_life);
+        return *new QtTimer(m_window.get(), name, intervalMs, enabled, m_life);
     }
 
     void stackFrontToBack(std::initializer_list<const Control*> controls) override
@@ -330,7 +325,13 @@ private:
 
     Design m_design;
     std::weak_ptr<const void> m_life;
-    FormWindow* m_window;
+    // Deleted later: the handler that asked for the unload may still be
+    // running inside one of this window's controls. So is a window whose
+    // construction failed half way.
+    struct DeleteLater {
+        void operator()(QWidget* window) const { window->deleteLater(); }
+    };
+    std::unique_ptr<FormWindow, DeleteLater> m_window;
     QWidget* m_client;
     bool m_shown = false;
     bool m_layer = false; // a layer surface on Wayland, placed by its margins

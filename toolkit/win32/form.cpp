@@ -1,9 +1,9 @@
 #include "controls.h"
 
 #include "toolkit/backend.h"
-#include "toolkit/dispatch.h"
 #include "toolkit/base/error.h"
 #include "toolkit/base/library.h"
+#include "toolkit/dispatch.h"
 #include "toolkit/screen.h"
 
 #include <commctrl.h>
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace tk::win32 {
@@ -46,9 +47,11 @@ struct WindowState {
     ~WindowState()
     {
         std::erase(all(), this);
-        controls.clear();
+        // Before the controls: the window's last messages may still reach
+        // them.
         if (hwnd)
             DestroyWindow(hwnd);
+        controls.clear();
     }
 
     bool alive() const { return !life.expired(); }
@@ -228,10 +231,35 @@ void registerClasses()
     (void)registered;
 }
 
+struct MenuDeleter {
+    void operator()(HMENU menu) const { DestroyMenu(menu); }
+};
+using MenuHandle = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter>;
+
+// A window's menu bar; the caller hands it to the window once made.
+MenuHandle menuBar(const Design& design)
+{
+    if (design.menus.empty())
+        return nullptr;
+    MenuHandle bar(check(CreateMenu(), "CreateMenu"));
+    for (const Menu& m : design.menus) {
+        MenuHandle popup(check(CreatePopupMenu(), "CreatePopupMenu"));
+        UINT id = 1000;
+        for (const MenuItem& item : m.items)
+            check(AppendMenuW(popup.get(), MF_STRING, id++, widen(item.caption).c_str()),
+                  "AppendMenuW");
+        check(AppendMenuW(bar.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(popup.get()),
+                          widen(m.caption).c_str()),
+              "AppendMenuW");
+        popup.release(); // the bar's now
+    }
+    return bar;
+}
+
 class Win32Window final : public backend::NativeWindow {
 public:
     Win32Window(Form& form, const Design& design, std::weak_ptr<const void> life)
-        : m_state(new WindowState(form, design, std::move(life)))
+        : m_state(std::make_shared<WindowState>(form, design, std::move(life)))
     {
         registerClasses();
         DWORD style = WS_CLIPCHILDREN;
@@ -249,17 +277,7 @@ public:
             break;
         }
         exStyle |= design.taskbarButton ? WS_EX_APPWINDOW : WS_EX_TOOLWINDOW;
-        HMENU menu = design.menus.empty() ? nullptr : check(CreateMenu(), "CreateMenu");
-        for (const Menu& m : design.menus) {
-            HMENU popup = check(CreatePopupMenu(), "CreatePopupMenu");
-            UINT id = 1000;
-            for (const MenuItem& item : m.items)
-                check(AppendMenuW(popup, MF_STRING, id++, widen(item.caption).c_str()),
-                      "AppendMenuW");
-            check(AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup),
-                              widen(m.caption).c_str()),
-                  "AppendMenuW");
-        }
+        MenuHandle menu = menuBar(design);
         const Screen& s = screen();
         RECT r{0, 0, s.toPixels(design.clientWidth), s.toPixelsY(design.clientHeight)};
         check(AdjustWindowRectEx(&r, style, menu != nullptr, exStyle), "AdjustWindowRectEx");
@@ -271,9 +289,10 @@ public:
         m_state->hwnd =
             check(CreateWindowExW(exStyle, kFormClass, widen(design.caption).c_str(), style,
                                   byDefault ? CW_USEDEFAULT : 0, byDefault ? CW_USEDEFAULT : 0,
-                                  r.right - r.left, r.bottom - r.top, nullptr, menu,
-                                  GetModuleHandleW(nullptr), m_state),
+                                  r.right - r.left, r.bottom - r.top, nullptr, menu.get(),
+                                  GetModuleHandleW(nullptr), m_state.get()),
                   "CreateWindowExW");
+        menu.release(); // the window's now
         if (!design.icon.isNull()) {
             SendMessageW(m_state->hwnd, WM_SETICON, ICON_BIG,
                          reinterpret_cast<LPARAM>(iconOf(design.icon, 32)));
@@ -284,9 +303,10 @@ public:
 
     ~Win32Window() override
     {
+        // Freed after the event that unloaded the form, which may be running
+        // inside one of its controls.
         ShowWindow(m_state->hwnd, SW_HIDE);
-        WindowState* state = m_state;
-        backend::postToLoop([state] { delete state; });
+        backend::postToLoop([state = std::move(m_state)] {});
     }
 
     HWND hwnd() const { return m_state->hwnd; }
@@ -452,7 +472,7 @@ private:
         return ref;
     }
 
-    WindowState* m_state;
+    std::shared_ptr<WindowState> m_state;
 };
 
 } // namespace
