@@ -79,6 +79,13 @@ float frameWidthTwips(const Design& design, int framePixels);
 // pixel past the screen's edge.
 Pixels framePosition(const Design& design, float leftTwips, float topTwips, int framePixels);
 
+// What a shown window the program placed does once it has moved: one wholly
+// below the primary display leaves the screen, so that it shows on no
+// display below that one, and comes back as soon as it is up again; its
+// place stays as set.
+enum class Parking { Stay, Unmap, Map };
+Parking parking(const Design& design, bool shown, bool mapped, int topPixels, int screenPixels);
+
 // A hidden window for the form; its controls expire with life. Destroying
 // it may free the native window later, once the current event is done.
 std::unique_ptr<NativeWindow> createWindow(Form& form, const Design& design,

@@ -29,7 +29,8 @@ bool failed() noexcept;
 using FatalReporter = std::function<void(const std::string& message)>;
 void setFatalReporter(FatalReporter reporter);
 
-// Runs a handler statement by statement, swallowing each statement's error.
+// Runs a handler statement by statement, each statement's error swallowed:
+// a failed statement leaves what it would have changed as it was.
 class ResumeNext final {
 public:
     template <class Statement> void operator()(Statement&& statement) noexcept
@@ -37,14 +38,8 @@ public:
         try {
             std::forward<Statement>(statement)();
         } catch (const std::exception&) {
-            ++m_errors;
         }
     }
-
-    int errors() const noexcept { return m_errors; }
-
-private:
-    int m_errors = 0;
 };
 
 namespace detail {

@@ -268,6 +268,19 @@ bool backend::placedByProgram(const Design& design)
     return design.border == Border::None && !design.taskbarButton;
 }
 
+backend::Parking backend::parking(const Design& design, bool shown, bool mapped, int topPixels,
+                                  int screenPixels)
+{
+    if (!placedByProgram(design) || !shown)
+        return Parking::Stay;
+    const bool below = topPixels >= screenPixels;
+    if (below && mapped)
+        return Parking::Unmap;
+    if (!below && !mapped)
+        return Parking::Map;
+    return Parking::Stay;
+}
+
 float backend::frameWidthTwips(const Design& design, int framePixels)
 {
     const Screen& s = screen();

@@ -278,26 +278,26 @@ public:
     }
 
 private:
-    // A shown window the program has moved entirely below the primary
-    // screen is unmapped, so that it shows on no monitor below that one,
-    // and mapped again as soon as it comes back up; its place stays as set.
     void park()
     {
-        if (!backend::placedByProgram(m_design) || !m_shown)
-            return;
         const int top = m_layer ? m_at.y : m_window->y() - origin().y();
         // Wholly hidden, a layer surface gets no frame callbacks, so a margin
         // set then would never be applied: it is unmapped too, and mapped
         // again with its new margin.
-        const bool below = top >= QGuiApplication::primaryScreen()->geometry().height();
-        if (below && m_window->isVisible()) {
+        switch (backend::parking(m_design, m_shown, m_window->isVisible(), top,
+                                 QGuiApplication::primaryScreen()->geometry().height())) {
+        case backend::Parking::Unmap:
             // Unmapping the window that has the keyboard would leave it with
             // no window at all.
             if (m_window->isActiveWindow())
                 giveKeyboardBack();
             m_window->hide();
-        } else if (!below && !m_window->isVisible()) {
+            break;
+        case backend::Parking::Map:
             m_window->show();
+            break;
+        case backend::Parking::Stay:
+            break;
         }
     }
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace tk::win32 {
@@ -443,25 +444,24 @@ private:
         return r;
     }
 
-    // A shown window the program has moved entirely below the primary
-    // monitor is hidden, so that it shows on no monitor below that one, and
-    // shown again as soon as it comes back up; its place stays as set.
     void park()
     {
-        if (!placedByProgram(m_state->design) || !m_state->shown)
-            return;
-        const bool below = position().y >= GetSystemMetrics(SM_CYSCREEN);
-        const bool mapped = IsWindowVisible(hwnd()) != FALSE;
-        if (below && mapped) {
+        switch (backend::parking(m_state->design, m_state->shown, IsWindowVisible(hwnd()) != FALSE,
+                                 position().y, GetSystemMetrics(SM_CYSCREEN))) {
+        case backend::Parking::Unmap: {
             // The keyboard goes back to the program that had it.
-            HWND before = m_state->before;
-            m_state->before = nullptr;
+            HWND before = std::exchange(m_state->before, nullptr);
             if (GetForegroundWindow() == hwnd() && before && IsWindow(before) &&
                 IsWindowVisible(before))
                 SetForegroundWindow(before);
             ShowWindow(hwnd(), SW_HIDE);
-        } else if (!below && !mapped) {
+            break;
+        }
+        case backend::Parking::Map:
             ShowWindow(hwnd(), SW_SHOWNOACTIVATE);
+            break;
+        case backend::Parking::Stay:
+            break;
         }
     }
 
