@@ -97,8 +97,11 @@ void quit(int status);
 // Runs a function on the event loop's thread; safe from any thread while
 // the application exists, and a no-op when none does.
 void postToLoop(std::function<void()> function);
-// The notification-area icon: the shell itself, or its emulation.
+// The notification-area icon: the shell itself, or its emulation. Called
+// once for each icon added, and only for an icon added before it is deleted.
 std::int32_t notifyIcon(std::int32_t operation, TrayIconRecord& record);
+// Every icon added and not deleted, for a shell that restarts.
+void forEachIcon(const std::function<void(const TrayIconRecord&)>& function);
 
 // Shows a fatal error to the user and waits until it is read.
 void showFatal(const std::string& message);
@@ -120,10 +123,8 @@ void processEvents(int waitMs);
 // thread) and ReadWatch::Native (a callback when a file descriptor becomes
 // readable; POSIX services only), with both classes' members.
 
-// shell.h: the record size the platform's shell takes, and whether an icon
-// is registered, for the tests.
+// shell.h: the record size the platform's shell takes.
 std::int32_t trayRecordSize();
-bool iconRegistered(WindowHandle hWnd, std::int32_t id);
 
 // screen.h: a PNG of the whole primary display; a backend that cannot take
 // one returns false (make run's screenshot uses it).

@@ -117,31 +117,19 @@ using namespace qt;
 std::int32_t backend::notifyIcon(std::int32_t operation, TrayIconRecord& record)
 {
     const Key key{record.hWnd, record.uID};
-    std::int32_t result = 0;
-
-    if (operation == NIM_ADD && icons().find(key) == icons().end()) {
+    if (operation == NIM_ADD) {
         warnNoNotificationArea();
         icons().emplace(key, std::make_unique<IconHost>(record));
-        result = 1;
-    } else if (operation == NIM_DELETE) {
-        auto it = icons().find(key);
-        if (it != icons().end()) {
-            icons().erase(it);
-            result = 1;
-        }
+        return 1;
     }
-
-    return result;
+    if (operation == NIM_DELETE)
+        return icons().erase(key) ? 1 : 0;
+    return 0;
 }
 
 std::int32_t trayRecordSize()
 {
     return kRecordSize;
-}
-
-bool iconRegistered(WindowHandle hWnd, std::int32_t id)
-{
-    return icons().find({hWnd, id}) != icons().end();
 }
 
 } // namespace tk

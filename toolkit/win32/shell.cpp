@@ -8,20 +8,9 @@
 
 #include <cstddef>
 #include <cstring>
-#include <map>
-#include <utility>
 
 namespace tk {
 namespace {
-
-using Key = std::pair<WindowHandle, std::int32_t>;
-
-// The icons added, so that they can be added again when Explorer restarts.
-std::map<Key, TrayIconRecord>& icons()
-{
-    static auto* table = new std::map<Key, TrayIconRecord>;
-    return *table;
-}
 
 // The first version of the record: what the shell has always taken.
 constexpr std::size_t kFirstVersionSize = offsetof(NOTIFYICONDATAA, szTip) + 64;
@@ -51,34 +40,16 @@ std::int32_t trayRecordSize()
     return static_cast<std::int32_t>(kFirstVersionSize);
 }
 
+// An icon the shell refuses for now (Explorer still starting at sign-in, or
+// too busy to answer) is added again when the taskbar announces itself.
 std::int32_t backend::notifyIcon(std::int32_t operation, TrayIconRecord& record)
 {
-    const Key key{record.hWnd, record.uID};
-    if (operation == NIM_ADD) {
-        if (icons().count(key))
-            return 0;
-        // Kept even when the shell refuses it for now (Explorer still
-        // starting at sign-in, or too busy to answer): it is added again
-        // when the taskbar announces itself.
-        icons()[key] = record;
-        return call(NIM_ADD, record) ? 1 : 0;
-    }
-    if (operation == NIM_DELETE) {
-        icons().erase(key);
-        return call(NIM_DELETE, record) ? 1 : 0;
-    }
     return call(static_cast<DWORD>(operation), record) ? 1 : 0;
-}
-
-bool iconRegistered(WindowHandle hWnd, std::int32_t id)
-{
-    return icons().count({hWnd, id}) != 0;
 }
 
 void win32::readdIcons()
 {
-    for (const auto& [key, record] : icons())
-        call(NIM_ADD, record);
+    backend::forEachIcon([](const TrayIconRecord& record) { call(NIM_ADD, record); });
 }
 
 } // namespace tk
