@@ -10,13 +10,6 @@ using support::runUntilStopped;
 
 namespace {
 
-// A click on the icon as the notification area reports it to the host.
-void clickIcon(int message)
-{
-    const float x = static_cast<float>(message) * tk::screen().twipsPerPixelX();
-    Form2->deliverMouseMove(0, 0, x, 0);
-}
-
 void hide()
 {
     Form1->slideDown();
@@ -50,6 +43,7 @@ TEST_F(Tray, aLeftPressDependsOnWhereThePopupIs)
         {"hidden: a left release does nothing", [] { hide(); }, false, false, 514},
         {"hidden: a double click does nothing", [] { hide(); }, false, false, 515},
         {"hidden: a middle press does nothing", [] { hide(); }, false, false, 519},
+        {"hidden: a right press does nothing", [] { hide(); }, false, false, 516},
         {"sliding up: it keeps sliding",
          [] {
              hide();
@@ -71,7 +65,9 @@ TEST_F(Tray, aLeftPressDependsOnWhereThePopupIs)
         Form2->load();
         r.state();
         const float top = Form1->top();
-        clickIcon(r.message);
+        // Status-notifier hosts report no release and no double click.
+        if (!support::clickTrayIcon(Form2->trayRecord, r.message))
+            continue;
         EXPECT_EQ(Form1->Timer2->enabled(), r.up);
         EXPECT_EQ(Form1->Timer3->enabled(), r.down);
         EXPECT_EQ(Form1->top(), top);

@@ -13,7 +13,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include "toolkit/qt/qt.h"
+#include "toolkit/qt/sni.h"
+
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QWidget>
 #endif
 
@@ -28,6 +33,28 @@ bool waitUntil(const std::function<bool()>& condition)
         tk::processEvents(10);
     }
     return true;
+}
+
+bool clickTrayIcon(const tk::TrayIconRecord& record, int mouseMessage)
+{
+#ifdef _WIN32
+    SendMessageW(reinterpret_cast<HWND>(record.hWnd), static_cast<UINT>(record.uCallbackMessage),
+                 static_cast<WPARAM>(record.uID), mouseMessage);
+    return true;
+#else
+    const char* call = mouseMessage == WM_LBUTTONDOWN   ? "Activate"
+                       : mouseMessage == WM_MBUTTONDOWN ? "SecondaryActivate"
+                       : mouseMessage == WM_RBUTTONDOWN ? "ContextMenu"
+                                                        : nullptr;
+    tk::qt::StatusNotifierItem* item = tk::qt::statusNotifierItem(record.hWnd, record.uID);
+    if (!call || !item)
+        return false;
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QStringLiteral(":1.1"), QStringLiteral("/StatusNotifierItem"),
+        QStringLiteral("org.kde.StatusNotifierItem"), QString::fromLatin1(call));
+    message << 0 << 0;
+    return item->handleMessage(message, QDBusConnection::sessionBus());
+#endif
 }
 
 int windowsCaptioned(const std::string& caption)

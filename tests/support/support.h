@@ -6,6 +6,7 @@
 #include "toolkit/application.h"
 #include "toolkit/base/library.h"
 #include "toolkit/controls.h"
+#include "toolkit/shell.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,12 @@ private:
 // stderr as "reported: MESSAGE", then says "failed F, status S" (F 1 once an
 // error was reported) and exits with that status.
 [[noreturn]] void exitReporting(const std::function<int()>& program);
+
+// A click on a registered tray icon as the notification area reports it,
+// decoded by the backend: on Windows the shell's callback with this mouse
+// message; under Qt the status-notifier host's call that stands for it
+// (left, middle and right presses only: false for any other).
+bool clickTrayIcon(const tk::TrayIconRecord& record, int mouseMessage);
 
 // The program's top-level windows with this caption, once those already let
 // go of are freed.

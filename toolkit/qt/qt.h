@@ -59,6 +59,10 @@ QWidget& widgetOf(const Control& control);
 
 QIcon iconOf(const Picture& picture);
 
+// The status-notifier item of a registered icon, or null.
+class StatusNotifierItem;
+StatusNotifierItem* statusNotifierItem(WindowHandle hWnd, std::int32_t id);
+
 // The size of the first version of the shell's record: six 32-bit fields,
 // then 64 bytes of tip text.
 constexpr int kRecordSize = 88;

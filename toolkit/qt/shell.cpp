@@ -84,6 +84,11 @@ private:
     std::int32_t m_message;
     std::unique_ptr<XEmbedIcon> m_xembed;
     std::unique_ptr<StatusNotifierItem> m_sni;
+
+public:
+    StatusNotifierItem& item() const { return *m_sni; }
+
+private:
     bool m_saidNoItem = false;
 };
 
@@ -107,6 +112,12 @@ void warnNoNotificationArea()
 }
 
 } // namespace
+
+StatusNotifierItem* statusNotifierItem(WindowHandle hWnd, std::int32_t id)
+{
+    const auto it = icons().find({hWnd, id});
+    return it == icons().end() ? nullptr : &it->second->item();
+}
 
 } // namespace tk::qt
 
