@@ -150,7 +150,37 @@ struct SingleInstance::State {
         std::string received;
         std::uint64_t serial = 0;
         bool done = false; // answered or given up; waiting to be dropped
+
+        // Reads what has come; true once the client is done with, by a
+        // whole request or by anything else.
+        bool readRequest()
+        {
+            char buffer[kRequestSize + 1];
+            const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                return false;
+            if (n > 0)
+                received.append(buffer, static_cast<std::size_t>(n));
+            // Only the one short request is understood; anything else, or
+            // anything longer, closes the connection.
+            const bool complete = received.size() >= kRequestSize;
+            if (n > 0 && !complete && std::string_view(kRequest).starts_with(received))
+                return false;
+            done = true;
+            return true;
+        }
     };
+
+    // Idle connections must not lock a second start out: the oldest gives
+    // way to the newest.
+    void dropOldestClient()
+    {
+        auto oldest = clients.begin();
+        for (auto it = clients.begin(); it != clients.end(); ++it)
+            if (it->second.serial < oldest->second.serial)
+                oldest = it;
+        clients.erase(oldest);
+    }
 
     Fd lock;
     Fd listener;
@@ -327,15 +357,8 @@ void SingleInstance::serve()
         // are checked as well, in case the folder is shared.
         if (!sameUser(fd.get()))
             continue;
-        // Idle connections must not lock a second start out: the oldest
-        // gives way to the newest.
-        if (state.clients.size() >= kMaxClients) {
-            auto oldest = state.clients.begin();
-            for (auto it = state.clients.begin(); it != state.clients.end(); ++it)
-                if (it->second.serial < oldest->second.serial)
-                    oldest = it;
-            state.clients.erase(oldest);
-        }
+        if (state.clients.size() >= kMaxClients)
+            state.dropOldestClient();
         const int key = fd.get();
         State::Client& client = state.clients[key];
         client.fd = std::move(fd);
@@ -350,20 +373,8 @@ void SingleInstance::serve()
             });
         };
         auto read = [this, &client, drop] {
-            if (client.done)
+            if (client.done || !client.readRequest())
                 return;
-            char buffer[kRequestSize + 1];
-            const ssize_t n = ::recv(client.fd.get(), buffer, sizeof buffer, 0);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                return;
-            if (n > 0)
-                client.received.append(buffer, static_cast<std::size_t>(n));
-            // Only the one short request is understood; anything else, or
-            // anything longer, closes the connection.
-            const bool complete = client.received.size() >= kRequestSize;
-            if (n > 0 && !complete && std::string_view(kRequest).starts_with(client.received))
-                return;
-            client.done = true;
             if (client.received == kRequest) {
                 ::send(client.fd.get(), kAnswer, sizeof(kAnswer) - 1, MSG_NOSIGNAL);
                 if (m_onShow)

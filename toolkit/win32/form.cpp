@@ -91,6 +91,69 @@ struct WindowState {
     }
 };
 
+// The notification area's callback comes this way too, with the mouse
+// message where a real move has its X.
+void mouseMoved(WindowState& state, WPARAM wParam, LPARAM lParam)
+{
+    const Screen& s = screen();
+    const int button = ((wParam & MK_LBUTTON) ? 1 : 0) | ((wParam & MK_RBUTTON) ? 2 : 0) |
+                       ((wParam & MK_MBUTTON) ? 4 : 0);
+    const int shift = ((wParam & MK_SHIFT) ? 1 : 0) | ((wParam & MK_CONTROL) ? 2 : 0);
+    state.form.deliverMouseMove(button, shift,
+                                static_cast<float>(GET_X_LPARAM(lParam)) * s.twipsPerPixelX(),
+                                static_cast<float>(GET_Y_LPARAM(lParam)) * s.twipsPerPixelY());
+}
+
+// The form's background, and each label's colours.
+LRESULT painted(const WindowState& state, HWND hwnd, UINT message, HDC dc, HWND control)
+{
+    if (message == WM_ERASEBKGND) {
+        RECT r{};
+        if (GetClientRect(hwnd, &r))
+            FillRect(dc, &r, state.background.get());
+        return 1;
+    }
+    if (auto* label = state.find<Win32Label>(control))
+        return reinterpret_cast<LRESULT>(label->paint(dc, state.background.get()));
+    SetBkMode(dc, TRANSPARENT);
+    return reinterpret_cast<LRESULT>(state.background.get());
+}
+
+// A click on a label or a button.
+void commanded(WindowState& state, int code, HWND control)
+{
+    if (auto* label = state.find<Win32Label>(control); label && code == STN_CLICKED)
+        label->click();
+    else if (auto* button = state.find<Win32Button>(control); button && code == BN_CLICKED)
+        button->click();
+}
+
+// Per monitor: the popup's monitor took another scale. Every window is laid
+// out again at it, and the popup goes back to its corner.
+void dpiChanged(const WindowState& state, HWND hwnd, int dpi, const RECT* suggested)
+{
+    if (dpi > 0 && dpi != currentDpi()) {
+        setDpi(dpi);
+        for (WindowState* each : WindowState::all())
+            each->rescale();
+        backend::screenChanged();
+    }
+    // A window the window system placed goes where it suggests.
+    if (!placedByProgram(state.design) && suggested)
+        SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Another program's window in front, if any: the one a click on the popup
+// takes the keyboard from.
+HWND otherProgramsForeground()
+{
+    HWND front = GetForegroundWindow();
+    DWORD owner = 0;
+    GetWindowThreadProcessId(front, &owner);
+    return front && owner != GetCurrentProcessId() ? front : nullptr;
+}
+
 LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
@@ -107,18 +170,10 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         if (state->alive())
             dispatch([state] { state->form.closeRequested(); });
         return 0;
-    case WM_ERASEBKGND: {
-        RECT r{};
-        if (GetClientRect(hwnd, &r))
-            FillRect(reinterpret_cast<HDC>(wParam), &r, state->background.get());
-        return 1;
-    }
+    case WM_ERASEBKGND:
     case WM_CTLCOLORSTATIC:
-        if (auto* label = state->find<Win32Label>(reinterpret_cast<HWND>(lParam)))
-            return reinterpret_cast<LRESULT>(
-                label->paint(reinterpret_cast<HDC>(wParam), state->background.get()));
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        return reinterpret_cast<LRESULT>(state->background.get());
+        return painted(*state, hwnd, message, reinterpret_cast<HDC>(wParam),
+                       reinterpret_cast<HWND>(lParam));
     case WM_SETCURSOR:
         if (auto* label = state->find<Win32Label>(reinterpret_cast<HWND>(wParam));
             label && label->pointer() == Pointer::SizeAll) {
@@ -127,14 +182,8 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     case WM_COMMAND:
-        if (!state->alive() || !lParam)
-            return 0;
-        if (auto* label = state->find<Win32Label>(reinterpret_cast<HWND>(lParam));
-            label && HIWORD(wParam) == STN_CLICKED)
-            label->click();
-        else if (auto* button = state->find<Win32Button>(reinterpret_cast<HWND>(lParam));
-                 button && HIWORD(wParam) == BN_CLICKED)
-            button->click();
+        if (state->alive() && lParam)
+            commanded(*state, HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
     case WM_TIMER:
         if (!state->alive())
@@ -142,56 +191,25 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         if (const auto timer = state->timers.find(wParam); timer != state->timers.end())
             timer->second->tick();
         return 0;
-    case WM_MOUSEMOVE: {
-        // The notification area's callback comes this way too, with the
-        // mouse message where a real move has its X.
-        if (!state->alive())
-            return 0;
-        const Screen& s = screen();
-        const int button = ((wParam & MK_LBUTTON) ? 1 : 0) | ((wParam & MK_RBUTTON) ? 2 : 0) |
-                           ((wParam & MK_MBUTTON) ? 4 : 0);
-        const int shift = ((wParam & MK_SHIFT) ? 1 : 0) | ((wParam & MK_CONTROL) ? 2 : 0);
-        state->form.deliverMouseMove(button, shift,
-                                     static_cast<float>(GET_X_LPARAM(lParam)) * s.twipsPerPixelX(),
-                                     static_cast<float>(GET_Y_LPARAM(lParam)) * s.twipsPerPixelY());
+    case WM_MOUSEMOVE:
+        if (state->alive())
+            mouseMoved(*state, wParam, lParam);
         return 0;
-    }
-    case WM_DPICHANGED: {
-        // Per monitor: the popup's monitor took another scale. Every window
-        // is laid out again at it, and the popup goes back to its corner.
-        const int dpi = HIWORD(wParam);
-        if (dpi > 0 && dpi != currentDpi()) {
-            setDpi(dpi);
-            for (WindowState* each : WindowState::all())
-                each->rescale();
-            backend::screenChanged();
-        }
-        // A window the window system placed goes where it suggests.
-        if (!placedByProgram(state->design) && lParam) {
-            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-            SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0,
-                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        }
+    case WM_DPICHANGED:
+        dpiChanged(*state, hwnd, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return 0;
-    }
     case WM_MOUSEACTIVATE:
-        if (placedByProgram(state->design)) {
-            HWND front = GetForegroundWindow();
-            DWORD owner = 0;
-            GetWindowThreadProcessId(front, &owner);
-            if (front && owner != GetCurrentProcessId())
-                state->before = front;
-        }
+        if (HWND front = otherProgramsForeground(); front && placedByProgram(state->design))
+            state->before = front;
         break;
     case WM_ACTIVATE:
-        if (LOWORD(wParam) == WA_INACTIVE) {
-            HWND focused = GetFocus();
-            if (focused && IsChild(hwnd, focused))
-                state->focus = focused;
-        } else if (state->focus) {
+        // The focus a form had comes back with it.
+        if (LOWORD(wParam) != WA_INACTIVE && state->focus) {
             SetFocus(state->focus);
             return 0;
         }
+        if (HWND focused = GetFocus(); LOWORD(wParam) == WA_INACTIVE && IsChild(hwnd, focused))
+            state->focus = focused;
         break;
     default:
         break;
