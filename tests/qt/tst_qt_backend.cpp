@@ -12,10 +12,13 @@
 #include "tray/form2.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QFontMetrics>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
+#include <QProcess>
 #include <QTest>
 #include <qpa/qplatformnativeinterface.h>
 
@@ -174,6 +177,38 @@ TEST(QtBackendStart, aWindowThatCannotBeMadeIsReported)
                 testing::ExitedWithCode(1),
                 "^kelvane: No screen is available\nreported: No screen is available\n"
                 "failed 1, status 1\n$");
+}
+
+// A session bus with a status-notifier watcher that takes no item from
+// Kelvane (another object has the item's path): with no X11 notification
+// area either, Kelvane says why there is no icon.
+TEST(QtBackendStart, anIconTheSessionBusRefusesIsNamed)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(support::exitReporting([] {
+                    QProcess bus;
+                    bus.start(QStringLiteral("dbus-daemon"),
+                              {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                               QStringLiteral("--print-address=1")});
+                    if (!bus.waitForReadyRead(5000))
+                        return 2;
+                    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+                    QDBusConnection session = QDBusConnection::sessionBus();
+                    QObject taken;
+                    session.registerObject(QStringLiteral("/StatusNotifierItem"), &taken);
+                    session.interface()->registerService(
+                        QStringLiteral("org.kde.StatusNotifierWatcher"));
+                    Form2->load();
+                    tk::processEvents();
+                    tk::releaseInstances();
+                    bus.kill();
+                    bus.waitForFinished();
+                    return 0;
+                }),
+                testing::ExitedWithCode(0),
+                "kelvane: the icon could not be offered on the session bus \\(the bus took no "
+                "object at /StatusNotifierItem\\), and there is no X11 notification area; run "
+                "kelvane again to bring a hidden popup back\\.\n(.*\n)*failed 0, status 0\n$");
 }
 
 } // namespace
