@@ -183,6 +183,15 @@ ended_within() {
     return "$ended"
 }
 
+# Ends a helper the script started (a panel, a window manager, a terminal):
+# asked first, killed when it does not go within 5 s, so that a helper stuck
+# in its own exit cannot hang the check.
+end_process() {
+    kill "$1" 2>/dev/null
+    wait_for 5 bash -c "! kill -0 $1 2>/dev/null" || kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+
 # Starts Kelvane with the given environment and waits for its popup and icon.
 start_kelvane() {
     local log=$1

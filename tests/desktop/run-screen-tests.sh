@@ -66,8 +66,7 @@ for panel in 48 24; do
         check "a 24 px panel changes nothing: 775,609" wait_for 10 popup_is_at 775,609
     fi
     stop_kelvane
-    kill "$panel_pid"
-    wait "$panel_pid" 2>/dev/null
+    end_process "$panel_pid"
 done
 
 # --- The keyboard: a full-screen xterm that types into a file has it; a
@@ -94,12 +93,10 @@ keyboard_under() {
     xdotool key Return
     check "$wm: the keys typed next reach it" wait_for 5 grep -qx kelvane "$typed"
     stop_kelvane
-    kill "$xterm_pid"
-    wait "$xterm_pid" 2>/dev/null
+    end_process "$xterm_pid"
 }
 keyboard_under openbox
-kill "$openbox_pid"
-wait "$openbox_pid" 2>/dev/null
+end_process "$openbox_pid"
 vd_start_session_bus # where Xfwm4 finds its settings
 xfwm4 --compositor=off >"$work/xfwm4.log" 2>&1 &
 wm_pid=$!
@@ -107,8 +104,7 @@ pids+=($wm_pid)
 wait_for 20 quietly wmctrl -m
 keyboard_under xfwm4
 # Xephyr's window must keep the size it asks for: no window manager from here.
-kill "$wm_pid"
-wait "$wm_pid" 2>/dev/null
+end_process "$wm_pid"
 
 # --- Ten starts at once: one Kelvane, nine that forwarded their request.
 trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
