@@ -106,7 +106,7 @@ private:
 bool clickTrayIcon(const tk::TrayIconRecord& record, int mouseMessage);
 
 // The program's top-level windows with this caption, once those already let
-// go of are freed.
+// go of are freed (on Windows 1 for any).
 int windowsCaptioned(const std::string& caption);
 
 // The screen's scale in this run: 96 dpi unless the run says otherwise.
