@@ -179,6 +179,19 @@ TEST(QtBackendStart, aWindowThatCannotBeMadeIsReported)
                 "failed 1, status 1\n$");
 }
 
+// ... and leaves no window behind: Qt's widget was made before the screen
+// was asked for.
+TEST(QtBackendStart, aWindowThatCannotBeMadeLeavesNoWindow)
+{
+    struct DesignScreen {
+        ~DesignScreen() { setScreen(960, 720); }
+    } restore;
+    setScreens({});
+    EXPECT_THROW(Form2->load(), tk::Error);
+    EXPECT_FALSE(Form2->isLoaded());
+    EXPECT_EQ(support::windowsCaptioned(Form2->caption()), 0);
+}
+
 // A session bus with a status-notifier watcher that takes no item from
 // Kelvane (another object has the item's path): with no X11 notification
 // area either, Kelvane says why there is no icon.
