@@ -187,7 +187,9 @@ end_desktop() {
 check_on_screen() {
     local before=$failed
     check "$@"
-    [ "$failed" = "$before" ] || outer import -window root "$work/failed-$failed.png" 2>/dev/null
+    [ "$failed" = "$before" ] && return
+    outer import -window root "$work/failed-$failed.png" 2>/dev/null
+    echo "  (the popup at $(popup_y), the work area's bottom at $(work_area_bottom))"
 }
 
 session() {
