@@ -304,21 +304,12 @@ TEST_F(Sources, aGpuLostToNvmlIsLookedUpAgain)
 // while exit() runs. The sanitizer build sees whatever the reading thread
 // then touches that exit() has destroyed; every build sees a thread that
 // holds on, posts, or lets go of the driver after the program let go of it.
-struct EndWhileReading {
-    std::atomic<bool> comeBack{false};
-    std::atomic<bool> threadEnded{false};
-    std::atomic<bool> ended{false};
-    std::atomic<int> postsAfterEnd{0};
-    int nvmlShutdowns = 0;
-    // Looked up beforehand: the tests' own lookup is gone by then.
-    void (*nvmlCounts)(fakenvml_counts*) = nullptr;
-};
-
-EndWhileReading& state()
-{
-    static auto* s = new EndWhileReading;
-    return *s;
-}
+// What the check keeps is atomics and pointers, which exit() leaves alone.
+std::atomic<bool> g_comeBack{false}, g_threadEnded{false}, g_ended{false};
+std::atomic<int> g_postsAfterEnd{0};
+int g_nvmlShutdowns = 0;
+// Looked up beforehand: the tests' own lookup is gone by then.
+void (*g_nvmlCounts)(fakenvml_counts*) = nullptr;
 
 // Without the event loop, which exit() no longer runs.
 bool within5s(const std::function<bool()>& condition)
@@ -337,26 +328,26 @@ bool within5s(const std::function<bool()>& condition)
     // Registered before the first reading makes anything static, so that it
     // runs once exit() has destroyed all of that.
     std::atexit([] {
-        state().comeBack = true;
-        if (!within5s([] { return state().threadEnded.load(); }))
+        g_comeBack = true;
+        if (!within5s([] { return g_threadEnded.load(); }))
             std::_Exit(3);
-        if (state().postsAfterEnd > 0)
+        if (g_postsAfterEnd > 0)
             std::_Exit(4);
         fakenvml_counts counts{};
-        if (state().nvmlCounts)
-            state().nvmlCounts(&counts);
-        if (state().nvmlCounts && counts.shutdown != state().nvmlShutdowns)
+        if (g_nvmlCounts)
+            g_nvmlCounts(&counts);
+        if (g_nvmlCounts && counts.shutdown != g_nvmlShutdowns)
             std::_Exit(5);
     });
     sampler::setThreadStarter([](std::function<void()> body) {
         std::thread([body = std::move(body)] {
             body();
-            state().threadEnded = true;
+            g_threadEnded = true;
         }).detach();
     });
     tk::setPoster([](std::function<void()>) {
-        if (state().ended)
-            ++state().postsAfterEnd;
+        if (g_ended)
+            ++g_postsAfterEnd;
     });
 
     FakeSysfs tree;
@@ -365,14 +356,13 @@ bool within5s(const std::function<bool()>& condition)
     if (throughNvml) {
         nvml.script({50});
         source = std::make_unique<sampler::NvmlSource>(kNvml);
-        state().nvmlCounts =
-            support::standIn<void (*)(fakenvml_counts*)>(kNvml, "fakenvml_get_counts");
+        g_nvmlCounts = support::standIn<void (*)(fakenvml_counts*)>(kNvml, "fakenvml_get_counts");
     } else {
         const std::string input = tree.addAmdCard();
         sampler::Sysfs sysfs = tree.sysfs();
         sysfs.setReadObserver([input, reads = 0](const std::string& path) mutable {
             if (path == input && ++reads > 1)
-                within5s([] { return state().comeBack.load(); });
+                within5s([] { return g_comeBack.load(); });
         });
         source = std::make_unique<sampler::HwmonSource>(sysfs, sampler::drmCards(sysfs).at(0));
     }
@@ -386,9 +376,9 @@ bool within5s(const std::function<bool()>& condition)
         support::standIn<void (*)(int, int)>(kNvml, "fakenvml_set_delays")(0, 500);
     if (!within5s([&] { return query(), sampler::readingInFlight(); }))
         std::_Exit(7);
-    state().nvmlShutdowns = nvml.counts().shutdown;
+    g_nvmlShutdowns = nvml.counts().shutdown;
     sampler::shutdown();
-    state().ended = true;
+    g_ended = true;
     std::exit(0);
 }
 

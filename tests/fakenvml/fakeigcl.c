@@ -11,7 +11,6 @@
 #include "fakecalls.h"
 
 #include <stdint.h>
-#include <string.h>
 
 /* ctl_device_adapter_properties_t */
 typedef struct {
@@ -106,8 +105,7 @@ EXPORT int ctlEnumerateDevices(void* api, uint32_t* count, void** adapters)
     return 0;
 }
 
-/* Fills what the version asks for, the whole structure of that version as
- * the library does; a caller's structure of any other size is refused. */
+/* A caller's structure of any other size than Intel's is refused. */
 EXPORT int ctlGetDeviceProperties(void* adapter, Properties* p)
 {
     if (p->Size != sizeof(Properties) || p->device_id_size != 8 || !p->pDeviceID)
@@ -116,18 +114,11 @@ EXPORT int ctlGetDeviceProperties(void* adapter, Properties* p)
     p->pci_vendor_id = 0x8086;
     p->pci_device_id = which == 0 ? kUhd : g_device;
     snprintf(p->name, sizeof p->name, "Stand-in Intel %04x", p->pci_device_id);
-    if (p->Version > 0)
-        p->Frequency = 2100;
     if (p->Version > 1) {
-        p->pci_subsys_id = 0x1020;
-        p->pci_subsys_vendor_id = 0x8086;
         p->adapter_bdf.bus = which == 0 ? 0 : (uint8_t)(3 + which);
         p->adapter_bdf.device = which == 0 ? 2 : 0;
         p->adapter_bdf.function = 0;
     }
-    if (p->Version > 2)
-        p->num_xe_cores = 32;
-    memset(p->reserved, 0, sizeof p->reserved);
     return 0;
 }
 
