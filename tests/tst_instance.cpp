@@ -26,35 +26,28 @@ sockaddr_un unixAddress(const std::string& path)
 }
 
 // A client that speaks raw bytes, as a stranger to the protocol would.
-class RawClient final {
-public:
+struct RawClient final {
     explicit RawClient(const std::string& path)
+        : fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0))
     {
-        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
         const sockaddr_un addr = unixAddress(path);
-        m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+        connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
     }
-    ~RawClient() { ::close(m_fd); }
+    ~RawClient() { ::close(fd); }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    bool connected() const { return m_connected; }
-    void send(const std::string& bytes) { ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
     // True once the other end has closed the connection.
     bool closedByPeer()
     {
         char c;
-        const ssize_t n = ::recv(m_fd, &c, 1, 0);
-        if (n > 0)
-            m_answered = true;
+        const ssize_t n = ::recv(fd, &c, 1, 0);
+        answered |= n > 0;
         return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
     }
-    bool answered() const { return m_answered; }
 
-private:
-    int m_fd = -1;
-    bool m_connected = false;
-    bool m_answered = false;
+    const int fd;
+    bool connected = false, answered = false;
 };
 
 // A second start blocks while it waits for the first to answer, so it runs
@@ -213,11 +206,11 @@ TEST_F(Instance, anythingButTheOneRequestIsRefused)
         int requests = 0;
         ASSERT_EQ(first.start([&requests] { ++requests; }), Role::First);
         RawClient client(first.socketPath());
-        ASSERT_TRUE(client.connected());
-        client.send(request);
+        ASSERT_TRUE(client.connected);
+        ::send(client.fd, request.data(), request.size(), MSG_NOSIGNAL);
         EXPECT_TRUE(support::waitUntil([&] { return client.closedByPeer(); }));
         EXPECT_EQ(requests, 0);
-        EXPECT_FALSE(client.answered());
+        EXPECT_FALSE(client.answered);
     }
 }
 

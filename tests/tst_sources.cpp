@@ -311,25 +311,13 @@ int g_nvmlShutdowns = 0;
 // Looked up beforehand: the tests' own lookup is gone by then.
 void (*g_nvmlCounts)(fakenvml_counts*) = nullptr;
 
-// Without the event loop, which exit() no longer runs.
-bool within5s(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 [[noreturn]] void endWhileReading(bool throughNvml)
 {
     // Registered before the first reading makes anything static, so that it
     // runs once exit() has destroyed all of that.
     std::atexit([] {
         g_comeBack = true;
-        if (!within5s([] { return g_threadEnded.load(); }))
+        if (!support::waitUntil([] { return g_threadEnded.load(); }, false))
             std::_Exit(3);
         if (g_postsAfterEnd > 0)
             std::_Exit(4);
@@ -362,7 +350,7 @@ bool within5s(const std::function<bool()>& condition)
         sampler::Sysfs sysfs = tree.sysfs();
         sysfs.setReadObserver([input, reads = 0](const std::string& path) mutable {
             if (path == input && ++reads > 1)
-                within5s([] { return g_comeBack.load(); });
+                support::waitUntil([] { return g_comeBack.load(); }, false);
         });
         source = std::make_unique<sampler::HwmonSource>(sysfs, sampler::drmCards(sysfs).at(0));
     }
@@ -370,11 +358,11 @@ bool within5s(const std::function<bool()>& condition)
     // One reading done, the next one in the driver.
     std::int32_t core = 0;
     const auto query = [&core] { return sampler::NvCplGetThermalSettings(0, &core, {}, {}); };
-    if (!within5s([&] { return query() == 0; }))
+    if (!support::waitUntil([&] { return query() == 0; }, false))
         std::_Exit(6);
     if (throughNvml)
         support::standIn<void (*)(int, int)>(kNvml, "fakenvml_set_delays")(0, 500);
-    if (!within5s([&] { return query(), sampler::readingInFlight(); }))
+    if (!support::waitUntil([&] { return query(), sampler::readingInFlight(); }, false))
         std::_Exit(7);
     g_nvmlShutdowns = nvml.counts().shutdown;
     sampler::shutdown();

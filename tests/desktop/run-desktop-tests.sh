@@ -119,6 +119,13 @@ crisp_outline() {
         [ "$(pixel "$mx" "$y")" = "$black" ] && [ "$(pixel "$mx" $((y + 1)))" = "$white" ] &&
         [ "$(pixel "$mx" $((y + h - 1)))" = "$black" ] && [ "$(pixel "$mx" $((y + h - 2)))" = "$white" ]
 }
+# "Quitter", 1920 x 840 twips in: a black frame round a light grey block.
+framed_grey_block() {
+    local w h x y
+    read -r w h x y < <(scaled_popup_geometry) || return 1
+    local qx=$((x + 128 * w / 185)) qy=$((y + 56 * h / 81))
+    [ "$(pixel "$qx" "$qy")" = 'srgb(0,0,0)' ] && [ "$(pixel $((qx + 3)) $((qy + 3)))" = 'srgb(224,224,224)' ]
+}
 right_edge_on_screen_edge() { local w h x y; read -r w h x y < <(scaled_popup_geometry) && [ $((x + w)) = 960 ]; }
 
 for scale in 1.5 2; do
@@ -127,6 +134,7 @@ for scale in 1.5 2; do
     pids+=($kelvane_pid)
     check "at scale $scale the popup's right edge is the screen's" wait_for 10 right_edge_on_screen_edge
     check "at scale $scale its outlines are one device pixel, crisp" crisp_outline
+    check "... and Quitter is a framed grey block" framed_grey_block
     kill "$kelvane_pid"
     ended_within 5
 done

@@ -73,16 +73,6 @@ protected:
     void SetUp() override { Form2->load(); }
 };
 
-TEST_F(QtBackend, commandLabelsLookLikeFramedGreyBlocks)
-{
-    QWidget& popup = widgetOf(*Form1);
-    EXPECT_TRUE(popup.windowFlags() & Qt::FramelessWindowHint);
-    const QImage image = popup.grab().toImage();
-    const QPoint corner(1920 / 15, 840 / 15);
-    EXPECT_LT(qGray(image.pixel(corner)), 100);
-    EXPECT_EQ(QColor(image.pixel(corner + QPoint(3, 3))), QColor(0xE0, 0xE0, 0xE0));
-}
-
 TEST_F(QtBackend, captionsFitTheirLabels)
 {
     std::vector<std::pair<QLabel*, QString>> shown;

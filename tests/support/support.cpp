@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,13 +25,16 @@
 
 namespace support {
 
-bool waitUntil(const std::function<bool()>& condition)
+bool waitUntil(const std::function<bool()>& condition, bool runEvents)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
-        tk::processEvents(10);
+        if (runEvents)
+            tk::processEvents(10);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }

@@ -34,8 +34,9 @@ inline std::string fakeNvml(const std::string& variant)
 #endif
 }
 
-// Runs the event loop until the condition holds or five seconds pass.
-bool waitUntil(const std::function<bool()>& condition);
+// Runs the event loop until the condition holds or five seconds pass; off
+// the user-interface thread, or once exit() has begun, it only waits.
+bool waitUntil(const std::function<bool()>& condition, bool runEvents = true);
 
 // A stand-in library's own function, by the library's name or path; the
 // library stays loaded until the test program ends.
