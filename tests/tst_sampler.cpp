@@ -115,8 +115,7 @@ TEST_F(Sampler, ticksShowCurrentAndPeakOrNoNumberAndWhy)
                                         : build == "absent" ? "libnvidia-ml-absent.so.1"
                                                             : support::fakeNvml(build);
             FakeNvml fake(build == "absent" ? kNvml : library);
-            fake.setInitResult(row.initResult);
-            fake.setNewerResult(row.newerResult);
+            fake.setResults(row.initResult, row.newerResult);
             std::vector<int> readings, results;
             for (const std::string& word : words(row.readings)) {
                 const bool error = word[0] == 'e';

@@ -82,13 +82,10 @@ EXPORT void fakenvml_script(const int* readings, const int* results, int length)
     g_next = 0;
 }
 
-EXPORT void fakenvml_set_init_result(int result)
+EXPORT void fakenvml_set_results(int init, int newer)
 {
-    g_initResult = result;
-}
-EXPORT void fakenvml_set_newer_result(int result)
-{
-    g_newerResult = result;
+    g_initResult = init;
+    g_newerResult = newer;
 }
 EXPORT void fakenvml_set_delays(int initMs, int callMs)
 {

@@ -20,9 +20,9 @@ struct fakenvml_counts {
 #define FAKENVML_UNWRITTEN (-1)
 void fakenvml_reset(void);
 void fakenvml_script(const int* readings, const int* results, int length);
-void fakenvml_set_init_result(int result);
-/* The newer temperature call's answer in place of a reading (0: it reads). */
-void fakenvml_set_newer_result(int result);
+/* nvmlInit's answer, and the newer temperature call's in place of a reading
+ * (0: it reads). */
+void fakenvml_set_results(int init, int newer);
 void fakenvml_set_delays(int initMs, int callMs);
 void fakenvml_get_counts(struct fakenvml_counts* out);
 

@@ -54,13 +54,9 @@ public:
     void script(const std::vector<int>& readings, const std::vector<int>& results = {});
     fakenvml_counts counts() const;
     void reset() { standIn<void (*)()>(m_file, "fakenvml_reset")(); }
-    void setInitResult(int result)
+    void setResults(int init, int newer)
     {
-        standIn<void (*)(int)>(m_file, "fakenvml_set_init_result")(result);
-    }
-    void setNewerResult(int result)
-    {
-        standIn<void (*)(int)>(m_file, "fakenvml_set_newer_result")(result);
+        standIn<void (*)(int, int)>(m_file, "fakenvml_set_results")(init, newer);
     }
 
 private:
