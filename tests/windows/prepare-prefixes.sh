@@ -5,7 +5,9 @@
 set -euo pipefail
 root=${1:?usage: prepare-prefixes.sh ROOT NVML_DLL | ROOT --stop}
 what=${2:?usage: prepare-prefixes.sh ROOT NVML_DLL | ROOT --stop}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Without winemenubuilder, which would write Wine's file associations and
+# menus into the home folder of whoever runs the tests.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 for dpi in 96 144; do
     export WINEPREFIX=$root/$dpi
