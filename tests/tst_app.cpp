@@ -139,6 +139,14 @@ TEST(App, anUncaughtErrorIsReportedAndEndsTheProgram)
              return app::runForms();
          },
          "kelvane: CreateWindowExW.*\nreported: CreateWindowExW.*\n"},
+        {"a window call that fails, in the system's own words",
+         [] {
+             Form1->show();
+             // Gone behind the toolkit's back: every call on it now fails.
+             DestroyWindow(reinterpret_cast<HWND>(Form1->hWnd()));
+             return tk::guardProgram([] { return Form1->setTop(3000), 0; });
+         },
+         "kelvane: .*Invalid window handle.*\nreported: .*Invalid window handle.*\n"},
 #endif
     };
     for (const auto& row : rows) {

@@ -116,6 +116,19 @@ TEST_F(QtBackend, theWindowSystemsCloseRequestGoesToTheForm)
     EXPECT_TRUE(Form1->Timer3->enabled());
 }
 
+// The host hears the icon's clicks as mouse moves; the pointer really moving
+// over it is none.
+TEST_F(QtBackend, thePointerOverTheTrayHostIsNoClickOnTheIcon)
+{
+    Form2->show();
+    QWidget& host = widgetOf(*Form2);
+    host.resize(600, 500); // wide enough for x = 513, a left press's number
+    Form1->slideDown();
+    support::runUntilStopped(Form1->Timer3.get());
+    QTest::mouseMove(host.windowHandle(), QPoint(513, 100));
+    EXPECT_FALSE(Form1->Timer2->enabled());
+}
+
 TEST_F(QtBackend, aSmallerScreenMovesTheSlidesStopsOnTheNextTick)
 {
     Form1->slideDown();
