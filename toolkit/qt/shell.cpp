@@ -58,6 +58,8 @@ public:
         choose();
     }
 
+    StatusNotifierItem& item() const { return *m_sni; }
+
 private:
     void choose()
     {
@@ -84,11 +86,6 @@ private:
     std::int32_t m_message;
     std::unique_ptr<XEmbedIcon> m_xembed;
     std::unique_ptr<StatusNotifierItem> m_sni;
-
-public:
-    StatusNotifierItem& item() const { return *m_sni; }
-
-private:
     bool m_saidNoItem = false;
 };
 

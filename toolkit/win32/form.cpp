@@ -199,7 +199,9 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         dpiChanged(*state, hwnd, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_MOUSEACTIVATE:
-        if (HWND front = otherProgramsForeground(); front && placedByProgram(state->design))
+        if (!placedByProgram(state->design))
+            break;
+        if (HWND front = otherProgramsForeground())
             state->before = front;
         break;
     case WM_ACTIVATE:
